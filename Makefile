@@ -1,0 +1,26 @@
+# The two commands a new user needs; each installs what is missing first.
+.PHONY: all deps build test run fuzz screenshots clean
+
+all: build
+
+deps:
+	scripts/install-deps.sh
+
+build: deps
+	cmake --preset windows
+	cmake --build --preset windows
+
+test: deps
+	scripts/test.sh
+
+run: deps
+	scripts/run.sh
+
+fuzz: deps
+	scripts/fuzz.sh 60
+
+screenshots: deps
+	scripts/screenshots.sh
+
+clean:
+	rm -rf build

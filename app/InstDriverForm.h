@@ -1,0 +1,75 @@
+#pragma once
+
+#include "platform/CommandLineService.h"
+#include "platform/FileSystem.h"
+#include "platform/ProcessService.h"
+#include "platform/ResourceService.h"
+#include "platform/ShellService.h"
+#include "platform/UserInterface.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace juv {
+
+// The services the main window's logic works with; the entry wires the real ones, tests fakes.
+struct FormServices {
+    const CommandLineService& commandLine;
+    ShellService& shell;
+    ProcessService& processes;
+    ResourceService& resources;
+    FileSystem& files;
+    UserInterface& ui;
+};
+
+// The main window's logic: the checks at creation, the start tick, the button, the install
+// sequence and the elevated relaunch. It reaches the screen only through UserInterface.
+class TJUVDriverForm {
+public:
+    explicit TJUVDriverForm(const FormServices& services);
+
+    void FormCreate();
+    void Timer1Timer();
+    void Button1Click();
+
+    // Written by FindServerProcess through the main-window reference.
+    bool vizavuRunning = false;
+    std::uint32_t vizAvuPID = 0;
+
+private:
+    // What became of one run of the tool.
+    struct ToolOutcome {
+        enum class Kind { NotStarted, NoProcess, TimedOut, Unknown, Ended } kind;
+        std::uint32_t exitCode = 0;
+    };
+
+    void ProbePayload();
+    void InstallDriver();
+    void KillServer();
+    void ProvideTool(const std::wstring& installFolder, const std::wstring& toolPath,
+                     std::unique_ptr<Resource>& payload);
+    void CreateInstallFolder(const std::wstring& installFolder);
+    void WriteToolFile(const std::wstring& toolPath, const Resource& payload);
+    std::unique_ptr<Resource> OpenPayload();
+    ToolOutcome ExecuteTool(const std::wstring& FileName, const std::wstring& Params);
+    static std::optional<std::wstring> FailureReason(const ToolOutcome& outcome);
+    void ElevateSelf();
+    std::wstring Title();
+
+    FormServices s_;
+    bool isAuto = false;
+};
+
+// The one main window; set by the entry as soon as the window object exists.
+extern TJUVDriverForm* JUVDriverForm;
+
+// Scans the running processes for the server's image name. For each match it sets the main
+// window's vizavuRunning and vizAvuPID, so the last match wins; it never clears the flag.
+void FindServerProcess(ProcessService& processes);
+
+// The message of the I/O error with that system error code, for a call given path.
+std::wstring InOutErrorMessage(std::uint32_t code, const std::wstring& path);
+
+} // namespace juv

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "app/InstDriverForm.h"
+#include "platform/UserInterface.h"
+#include "platform/win32/UniqueHandle.h"
+
+#include <windows.h>
+
+#include <string>
+
+namespace juv {
+
+// The main window on the screen: its design, its controls, and the translation of window
+// messages into calls on the form's logic. Every call into the logic runs under the default
+// error display, so no exception leaves the window procedure.
+class JUVDriverFormWindow final : public UserInterface {
+public:
+    JUVDriverFormWindow(HINSTANCE instance, const CommandLineService& commandLine);
+    ~JUVDriverFormWindow() override;
+    JUVDriverFormWindow(const JUVDriverFormWindow&) = delete;
+    JUVDriverFormWindow& operator=(const JUVDriverFormWindow&) = delete;
+
+    // Creates the hidden window and its controls from the design and arms the start timer.
+    void ApplyDesign(TJUVDriverForm& form);
+    // Runs the creation handler; an error in it is shown, and the window still comes up.
+    void RunCreateHandler();
+    // Shows the window in the start-up show state and dispatches messages until a quit message.
+    void Run(int showCommand);
+
+    void SetLabelText(const std::wstring& text) override;
+    std::wstring StatusText() override;
+    void SetStatusText(const std::wstring& text) override;
+    void EnableButton(bool enabled) override;
+    void StopTimer() override;
+    void CloseMainWindow() override;
+    void PostQuit() override;
+    WindowId MainWindow() override;
+    void ShowErrorBox(const std::wstring& text, const std::wstring& caption) override;
+    void ShowMessageDialog(const std::wstring& text, const std::wstring& caption) override;
+    std::wstring LowerCase(const std::wstring& text) override;
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    template <typename Handler>
+    void Guarded(Handler handler);
+
+    HINSTANCE instance_;
+    const CommandLineService& commandLine_;
+    TJUVDriverForm* form_ = nullptr;
+    HWND window_ = nullptr;
+    HWND Label1 = nullptr;
+    HWND Button1 = nullptr;
+    HWND StatusBar1 = nullptr;
+    UINT_PTR Timer1 = 0;
+    UniqueFont windowFont_;
+    UniqueFont labelFont_;
+    UniqueFont buttonFont_;
+    // The status bar's simple text, kept here because not every system answers a read-back of
+    // a simple-mode bar.
+    std::wstring statusText_;
+};
+
+} // namespace juv

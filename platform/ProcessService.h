@@ -1,0 +1,50 @@
+#pragma once
+
+#include "HeldObject.h"
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace juv {
+
+struct ProcessEntry {
+    std::uint32_t processId = 0;
+    std::wstring exeFile; // image name up to the first NUL
+};
+
+// One snapshot of the running processes. Destroying it closes the snapshot.
+class ProcessSnapshot : public HeldObject {
+public:
+    virtual bool First(ProcessEntry& entry) = 0;
+    virtual bool Next(ProcessEntry& entry) = 0;
+};
+
+enum class WaitResult { Ended, Timeout, Failed };
+
+// An open process handle. Destroying it closes the handle.
+class ProcessObject : public HeldObject {
+public:
+    virtual void Terminate(std::uint32_t exitCode) = 0;
+    virtual WaitResult Wait(std::chrono::milliseconds timeout) = 0;
+    // Empty when the code cannot be read.
+    virtual std::optional<std::uint32_t> ExitCode() = 0;
+};
+
+class ProcessService {
+public:
+    virtual ~ProcessService() = default;
+
+    // Null when the tool-help functions are missing or the snapshot cannot be taken.
+    virtual std::unique_ptr<ProcessSnapshot> TakeSnapshot() = 0;
+
+    // Opens a process with the rights to end it and to wait for it; null on failure.
+    virtual std::unique_ptr<ProcessObject> OpenForTermination(std::uint32_t processId) = 0;
+
+    virtual void Sleep(std::chrono::milliseconds duration) = 0;
+    virtual std::uint32_t CurrentProcessId() = 0;
+};
+
+} // namespace juv

@@ -1,0 +1,88 @@
+#pragma once
+
+#include "platform/ClockService.h"
+#include "platform/CommandLineService.h"
+#include "platform/FileSystem.h"
+#include "platform/ProcessService.h"
+#include "platform/ResourceService.h"
+#include "platform/ShellService.h"
+#include "platform/SyncService.h"
+
+#include <windows.h>
+
+#include <tlhelp32.h>
+
+#include <optional>
+
+namespace juv {
+
+class Win32CommandLine final : public CommandLineService {
+public:
+    std::wstring CommandLine() const override;
+    std::wstring ModuleFileName() const override;
+};
+
+class Win32Clock final : public ClockService {
+public:
+    std::int64_t PerformanceCounter() override;
+    std::int64_t PerformanceFrequency() override;
+    std::chrono::milliseconds LocalTimeOfDay() override;
+};
+
+class Win32Sync final : public SyncService {
+public:
+    std::unique_ptr<HeldObject> CreateNamedMutex(const std::wstring& name) override;
+};
+
+class Win32Processes final : public ProcessService {
+public:
+    std::unique_ptr<ProcessSnapshot> TakeSnapshot() override;
+    std::unique_ptr<ProcessObject> OpenForTermination(std::uint32_t processId) override;
+    void Sleep(std::chrono::milliseconds duration) override;
+    std::uint32_t CurrentProcessId() override;
+
+    // The tool-help entry points, looked up by name on first use: a system without them simply
+    // has no process list to offer.
+    struct ToolHelp {
+        decltype(&::CreateToolhelp32Snapshot) createSnapshot = nullptr;
+        decltype(&::Process32FirstW) first = nullptr;
+        decltype(&::Process32NextW) next = nullptr;
+    };
+
+private:
+    std::optional<ToolHelp> toolHelp_;
+};
+
+// Wraps a process handle the program was given, for waiting, ending and the exit code.
+std::unique_ptr<ProcessObject> AdoptProcessHandle(HANDLE process);
+
+class Win32Shell final : public ShellService {
+public:
+    bool IsUserAnAdmin() override;
+    ShellExecuteResult Execute(const ShellExecuteRequest& request) override;
+};
+
+class Win32Resources final : public ResourceService {
+public:
+    explicit Win32Resources(HMODULE module) : module_(module) {}
+    std::unique_ptr<Resource> FindRcData(const std::wstring& name) override;
+
+private:
+    HMODULE module_;
+};
+
+class Win32FileSystem final : public FileSystem {
+public:
+    FileAttributes GetAttributes(const std::wstring& path) override;
+    std::uint32_t OpenLinkTarget(const std::wstring& path, bool directory) override;
+    bool SearchFindsFile(const std::wstring& path) override;
+    std::uint32_t MakeDirectory(const std::wstring& path) override;
+    std::uint32_t ChangeDirectory(const std::wstring& path) override;
+    ContentCheck CompareContent(const std::wstring& path, std::span<const std::uint8_t> bytes) override;
+    std::unique_ptr<OutputFile> CreateOutputFile(const std::wstring& path, std::uint32_t& error) override;
+    std::uint32_t MoveOver(const std::wstring& from, const std::wstring& to) override;
+    std::uint32_t RemoveFile(const std::wstring& path) override;
+    std::wstring ErrorText(std::uint32_t code) override;
+};
+
+} // namespace juv

@@ -1,0 +1,8 @@
+#pragma once
+
+// The program's version numbers, in the one place the version block reads them from. The file
+// version's text and its numbers differ in their last two parts on purpose.
+#define JUV_FILE_VERSION 1, 2, 6725, 63089
+#define JUV_FILE_VERSION_TEXT "1.2.0.0"
+#define JUV_PRODUCT_VERSION 1, 1, 0, 0
+#define JUV_PRODUCT_VERSION_TEXT "1.1.0.0"

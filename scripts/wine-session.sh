@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Runs a command inside a Wine session: a private prefix, a persistent wineserver and, when there
+# is no display (or JUV_XVFB=1), a private Xvfb. Whatever happens to the command, the wineserver
+# (with every Wine process) and the Xvfb are ended before this script returns.
+set -uo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+export WINEPREFIX=${WINEPREFIX:-$root/build/wineprefix}
+export WINEARCH=win32
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+
+xvfb_pid=""
+cleanup() {
+  wineserver -k >/dev/null 2>&1
+  wineserver -w >/dev/null 2>&1
+  if [ -n "$xvfb_pid" ]; then
+    kill "$xvfb_pid" 2>/dev/null
+    wait "$xvfb_pid" 2>/dev/null
+  fi
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+if [ -z "${DISPLAY:-}" ] || [ "${JUV_XVFB:-0}" = 1 ]; then
+  fifo=$(mktemp -u)
+  mkfifo "$fifo"
+  # -displayfd picks a free display number and reports it, so parallel sessions never collide.
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+  xvfb_pid=$!
+  read -r -t 30 display_number <"$fifo"
+  rm -f "$fifo"
+  if [ -z "${display_number:-}" ]; then
+    echo "wine-session: Xvfb did not start" >&2
+    exit 1
+  fi
+  export DISPLAY=":$display_number"
+fi
+
+mkdir -p "$(dirname "$WINEPREFIX")"
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  echo "wine-session: creating the Wine prefix $WINEPREFIX (once)" >&2
+  wineboot -i >/dev/null 2>&1
+  wineserver -w
+fi
+# Wine's own fonts (its Tahoma, and Marlett for the caption buttons) are not always found in
+# its data folder; the prefix's Fonts folder is always searched.
+fonts="$WINEPREFIX/drive_c/windows/Fonts"
+if [ -d /usr/share/wine/fonts ] && [ ! -f "$fonts/marlett.ttf" ]; then
+  mkdir -p "$fonts"
+  cp /usr/share/wine/fonts/*.ttf "$fonts/" 2>/dev/null || true
+fi
+wineserver -p >/dev/null 2>&1
+# Wine's own services start with the first program. Started here, with no terminal or pipe of
+# the caller's, so that no test's output pipe is held open by them after the test has ended.
+wine wineboot </dev/null >/dev/null 2>&1
+
+"$@"

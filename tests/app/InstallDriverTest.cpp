@@ -1,0 +1,344 @@
+#include "platform/SystemErrors.h"
+#include "tests/app/FormFixture.h"
+
+namespace juv::test {
+namespace {
+
+using namespace std::chrono_literals;
+using Texts = std::vector<std::wstring>;
+
+const std::wstring InstallFolder = L"C:\\Tools\\DARORED";
+const std::wstring ToolPath = L"C:\\Tools\\DARORED\\wdi-simple.exe";
+const std::wstring DriverFolder = L"C:\\Tools\\DARORED\\usb_driver";
+const std::wstring FirstRun = L"--vid 0x1781 --pid 0x7F4 --iid 00 --name \"JUV VCOM\" --manufacturer \"Quellbrand "
+                              L"Industrie-Elektronik oHG\" --type 1  --wcid";
+const std::wstring SecondRun = L"--vid 0x1781 --pid 0x7F4 --iid 00 --name \"JUV VCOM\" --manufacturer \"Quellbrand "
+                               L"Industrie-Elektronik oHG\" --type 1 ";
+
+class InstallTest : public FormTest {
+protected:
+    std::vector<std::uint8_t> payload{'M', 'Z', 0x90, 0x00, 0x03, 0xFF};
+
+    InstallTest() {
+        shell.admin = true;
+        resources.payload = payload;
+        files.AddDirectory(L"C:\\Tools");
+        files.AddFile(commandLine.modulePath, {1, 2, 3});
+        // Like the real tool, a run leaves the driver folder in its current directory.
+        shell.defaultBehaviour.effect = [this] { files.AddDirectory(files.currentDirectory + L"\\usb_driver"); };
+    }
+
+    ~InstallTest() override {
+        // Whatever the path through the sequence, every handle it took is given back.
+        EXPECT_EQ(resources.handles.Open(), 0);
+        EXPECT_EQ(processes.snapshots.Open(), 0);
+        EXPECT_EQ(processes.processHandles.Open(), 0);
+        EXPECT_EQ(shell.processHandles.Open(), 0);
+        EXPECT_EQ(files.openFiles, 0);
+    }
+
+    void Run() {
+        form.FormCreate();
+        form.Timer1Timer();
+    }
+    std::wstring RunExpectingError() {
+        try {
+            Run();
+        } catch (const Error& e) {
+            return e.Message();
+        }
+        ADD_FAILURE() << "the sequence did not fail";
+        return {};
+    }
+    Texts Params() const {
+        Texts result;
+        for (const auto& launch : shell.launches) result.push_back(launch.parameters.value_or(L"<null>"));
+        return result;
+    }
+};
+
+TEST_F(InstallTest, FreshInstallExtractsRunsTwiceAndEndsWithDone) {
+    Run();
+    EXPECT_EQ(ui.labels, (Texts{L"Extracting wdi...", L"Creating driver", L"Installing driver", L"DONE!"}));
+    EXPECT_EQ(ui.statuses, (Texts{L"TEST wdi-simple 0 KB", L"Install...",
+                                  L"Execute: \"" + ToolPath + L"\" " + FirstRun,
+                                  L"Execute: \"" + ToolPath + L"\" " + SecondRun}));
+    EXPECT_EQ(*files.Content(ToolPath), payload);
+    EXPECT_EQ(files.currentDirectory, InstallFolder);
+    EXPECT_EQ(files.FilesIn(InstallFolder), (Texts{L"usb_driver", L"wdi-simple.exe"})); // no temporary file left
+    EXPECT_FALSE(ui.closed);
+}
+
+TEST_F(InstallTest, ToolIsStartedThroughTheShellExactlySo) {
+    Run();
+    ASSERT_EQ(shell.launches.size(), 2u);
+    for (const auto& launch : shell.launches) {
+        EXPECT_EQ(launch.mask, 0x540u);
+        EXPECT_EQ(launch.window, 0u);
+        EXPECT_EQ(launch.verb, L"open");
+        EXPECT_EQ(launch.file, L"\"" + ToolPath + L"\"");
+        EXPECT_EQ(launch.show, 1);
+    }
+    EXPECT_EQ(Params(), (Texts{FirstRun, SecondRun}));
+    EXPECT_EQ(FirstRun.size(), 121u);
+    EXPECT_EQ(SecondRun.size(), 114u);
+    EXPECT_EQ(shell.waits, (std::vector<std::chrono::milliseconds>{60000ms, 60000ms}));
+}
+
+TEST_F(InstallTest, StateOfTheDiskDecidesWhichStepsRun) {
+    struct Row {
+        bool tool, driver;
+        Texts labels;
+        Texts params;
+    };
+    const Row rows[] = {
+        {false, true, {L"Extracting wdi...", L"Installing driver", L"DONE!"}, {SecondRun}},
+        {true, false, {L"Creating driver", L"Installing driver", L"DONE!"}, {FirstRun, SecondRun}},
+        {true, true, {L"Installing driver", L"DONE!"}, {SecondRun}},
+    };
+    for (const Row& row : rows) {
+        files.nodes.erase(FakeFileSystem::Key(ToolPath));
+        files.nodes.erase(FakeFileSystem::Key(DriverFolder));
+        if (row.tool) files.AddFile(ToolPath, payload);
+        if (row.driver) files.AddDirectory(DriverFolder);
+        ui = FakeUserInterface{};
+        shell.launches.clear();
+        files.log.clear();
+        Run();
+        EXPECT_EQ(ui.labels, row.labels) << row.tool << row.driver;
+        EXPECT_EQ(Params(), row.params) << row.tool << row.driver;
+        const bool wrote = std::find(files.log.begin(), files.log.end(), L"create " + ToolPath + L".4242.tmp") != files.log.end();
+        EXPECT_EQ(wrote, !row.tool);
+    }
+}
+
+TEST_F(InstallTest, ToolFileThatIsNotThePayloadIsReplaced) {
+    for (const std::vector<std::uint8_t>& stale : {std::vector<std::uint8_t>{}, std::vector<std::uint8_t>{'M', 'Z'},
+                                                   std::vector<std::uint8_t>{'M', 'Z', 0x90, 0x00, 0x03, 0xFE}}) {
+        files.AddFile(ToolPath, stale);
+        files.AddDirectory(DriverFolder);
+        ui = FakeUserInterface{};
+        Run();
+        EXPECT_EQ(ui.labels.front(), L"Extracting wdi...");
+        EXPECT_EQ(*files.Content(ToolPath), payload);
+        EXPECT_EQ(ui.label, L"DONE!");
+    }
+}
+
+TEST_F(InstallTest, AutoClosesTheWindowAfterDoneAsAskedAtTheEnd) {
+    for (const wchar_t* form_ : {L"/AUTO", L"/auto", L"-AUTO"}) {
+        Parameters(form_);
+        ui = FakeUserInterface{};
+        Run();
+        EXPECT_TRUE(ui.closed) << form_;
+        EXPECT_EQ(ui.events.back(), L"close");
+    }
+    // The command line is read again at the end; what creation saw does not count.
+    Parameters(L"/AUTO");
+    form.FormCreate();
+    Parameters(L"");
+    ui = FakeUserInterface{};
+    form.Timer1Timer();
+    EXPECT_EQ(ui.label, L"DONE!");
+    EXPECT_FALSE(ui.closed);
+}
+
+TEST_F(InstallTest, MissingDriverFolderAfterTheFirstRunFailsWithoutASecondRun) {
+    Parameters(L"/AUTO");
+    shell.defaultBehaviour.effect = nullptr;
+    Run();
+    EXPECT_EQ(Params(), Texts{FirstRun});
+    EXPECT_EQ(ui.labels.back(), L"FAILED!");
+    EXPECT_EQ(ui.statuses.back(), L"Driver folder missing");
+    EXPECT_FALSE(ui.closed);
+}
+
+TEST_F(InstallTest, FirstRunsExitCodeIsNoVerdict) {
+    shell.behaviours = {ExitsWith(0xFFFFFFFF, shell.defaultBehaviour.effect),
+                        shell.defaultBehaviour};
+    Run();
+    EXPECT_EQ(ui.label, L"DONE!");
+}
+
+TEST_F(InstallTest, SecondRunThatDidNotSucceedIsReportedAndTheWindowStaysOpen) {
+    struct Case {
+        ToolBehaviour behaviour;
+        std::wstring reason;
+    };
+    const Case cases[] = {
+        {Refuses(), L"Cannot start wdi-simple.exe"},
+        {Hangs(), L"Wait Timeout!"},
+        {ExitsWith(3), L"Tool failed with exit code 3"},
+        {ExitsWith(0xFFFFFFFF), L"Tool failed with exit code -1"},
+        {ExitsWith(0xC0000005), L"Tool failed with exit code -1073741819"},
+        {GivesNoProcess(), L"Tool result unknown"},
+        {WaitFails(), L"Tool result unknown"},
+        {ExitsWith(std::nullopt), L"Tool result unknown"},
+    };
+    Parameters(L"/AUTO");
+    for (const Case& c : cases) {
+        files.AddDirectory(DriverFolder);
+        ui = FakeUserInterface{};
+        shell.behaviours = {c.behaviour};
+        Run();
+        EXPECT_EQ(ui.labels.back(), L"FAILED!") << c.reason;
+        EXPECT_EQ(ui.statuses.back(), c.reason);
+        EXPECT_FALSE(ui.closed) << c.reason;
+    }
+}
+
+TEST_F(InstallTest, HangingRunShowsTimeoutAndTheSequenceGoesOn) {
+    shell.behaviours = {Hangs(shell.defaultBehaviour.effect), shell.defaultBehaviour};
+    Run();
+    EXPECT_EQ(ui.statuses, (Texts{L"TEST wdi-simple 0 KB", L"Install...", L"Execute: \"" + ToolPath + L"\" " + FirstRun,
+                                  L"Wait Timeout!", L"Execute: \"" + ToolPath + L"\" " + SecondRun}));
+    EXPECT_EQ(ui.label, L"DONE!");
+}
+
+// ---- failures that end the sequence ------------------------------------------------------
+
+TEST_F(InstallTest, MissingPayloadEndsTheSequenceEvenWithAToolFileThere) {
+    resources.payload.reset();
+    files.AddFile(ToolPath, payload);
+    Parameters(L"/AUTO");
+    EXPECT_EQ(RunExpectingError(), L"Ressource WDISIMPLE nicht gefunden");
+    EXPECT_TRUE(shell.launches.empty());
+    EXPECT_FALSE(ui.closed);
+    EXPECT_EQ(ui.statuses.back(), L"Install...");
+}
+
+TEST_F(InstallTest, MissingPayloadWithoutToolFileFailsAfterMakingTheFolder) {
+    resources.payload.reset();
+    EXPECT_EQ(RunExpectingError(), L"Ressource WDISIMPLE nicht gefunden");
+    EXPECT_EQ(ui.labels, Texts{L"Extracting wdi..."});
+    EXPECT_TRUE(files.IsDirectory(InstallFolder));
+    EXPECT_FALSE(files.IsFile(ToolPath));
+}
+
+TEST_F(InstallTest, DirectoryAtTheToolPathEndsWithTheFileCreationError) {
+    files.AddDirectory(ToolPath);
+    EXPECT_EQ(RunExpectingError(), L"Datei \"" + ToolPath + L"\" kann nicht erstellt werden. System text 5");
+    EXPECT_TRUE(files.IsDirectory(ToolPath));
+    EXPECT_EQ(files.FilesIn(InstallFolder), Texts{L"wdi-simple.exe"}); // the temporary file is gone
+}
+
+TEST_F(InstallTest, ToolFileThatCannotBeCreatedNamesTheToolPath) {
+    files.createFileErrors[ToolPath + L".4242.tmp"] = ErrorCode::AccessDenied;
+    EXPECT_EQ(RunExpectingError(), L"Datei \"" + ToolPath + L"\" kann nicht erstellt werden. System text 5");
+    EXPECT_TRUE(shell.launches.empty());
+}
+
+TEST_F(InstallTest, ShortWriteLeavesNoPartialToolAndKeepsTheOldOne) {
+    const std::vector<std::uint8_t> old{'o', 'l', 'd'};
+    files.AddFile(ToolPath, old);
+    files.writeLimit = 2;
+    EXPECT_EQ(RunExpectingError(), L"Stream-Schreibfehler");
+    EXPECT_EQ(*files.Content(ToolPath), old);
+    EXPECT_EQ(files.FilesIn(InstallFolder), Texts{L"wdi-simple.exe"});
+    EXPECT_TRUE(shell.launches.empty());
+}
+
+TEST_F(InstallTest, ToolHeldOpenByAnotherProgramIsNotRunUnchecked) {
+    files.AddFile(ToolPath, payload);
+    files.nodes[FakeFileSystem::Key(ToolPath)].lockedExclusively = true;
+    EXPECT_EQ(RunExpectingError(), L"Datei \"" + ToolPath + L"\" kann nicht erstellt werden. System text 5");
+    EXPECT_TRUE(shell.launches.empty());
+}
+
+TEST_F(InstallTest, LeftoverTemporaryFileIsOverwritten) {
+    files.AddFile(ToolPath + L".4242.tmp", {'x'});
+    Run();
+    EXPECT_EQ(ui.label, L"DONE!");
+    EXPECT_EQ(files.FilesIn(InstallFolder), (Texts{L"usb_driver", L"wdi-simple.exe"}));
+}
+
+TEST_F(InstallTest, FolderThatCannotBeMadeIsShownThenTheExtractionFails) {
+    files.createDirectoryErrors[InstallFolder] = ErrorCode::AccessDenied;
+    const std::wstring error = RunExpectingError();
+    EXPECT_EQ(error, L"Datei \"" + ToolPath + L"\" kann nicht erstellt werden. System text 3");
+    EXPECT_EQ(ui.events.at(ui.events.size() - 1), L"dialog: Dateizugriff verweigert | Zorodereridovudi");
+}
+
+TEST_F(InstallTest, InOutErrorTextsFollowTheSystemCode) {
+    const std::pair<std::uint32_t, std::wstring> table[] = {
+        {2, L"Die angegebene Datei wurde nicht gefunden"},
+        {3, L"Ung\u00fcltiger Dateiname - C:\\Tools\\DARORED\\"},
+        {4, L"Zu viele ge\u00f6ffnete Dateien"},
+        {5, L"Dateizugriff verweigert"},
+        {100, L"Versuch hinter dem Dateiende zu lesen"},
+        {101, L"Zu wenig Speicherplatz"},
+        {106, L"Ung\u00fcltige numerische Eingabe"},
+        {32, L"E/A-Fehler 32"},
+        {1234, L"E/A-Fehler 1234"},
+    };
+    for (const auto& [code, text] : table) {
+        EXPECT_EQ(InOutErrorMessage(code, InstallFolder + L"\\"), text);
+        files.createDirectoryErrors[InstallFolder] = code;
+        ui = FakeUserInterface{};
+        EXPECT_ANY_THROW(Run());
+        EXPECT_NE(std::find(ui.events.begin(), ui.events.end(), L"dialog: " + text + L" | Zorodereridovudi"),
+                  ui.events.end())
+            << code;
+    }
+}
+
+TEST_F(InstallTest, CurrentDirectoryThatCannotBeSetEndsTheSequence) {
+    files.AddDirectory(InstallFolder);
+    files.setCurrentDirectoryErrors[InstallFolder] = ErrorCode::PathNotFound;
+    EXPECT_EQ(RunExpectingError(), L"Ung\u00fcltiger Dateiname - C:\\Tools\\DARORED\\");
+    EXPECT_TRUE(shell.launches.empty());
+    files.setCurrentDirectoryErrors[InstallFolder] = ErrorCode::AccessDenied;
+    EXPECT_EQ(RunExpectingError(), L"Dateizugriff verweigert");
+}
+
+TEST_F(InstallTest, PathsFollowTheExecutableWhereverItLies) {
+    commandLine.modulePath = L"C:\\Program Files (x86)\\Pr\u00fcf \u65e5\u672c\\ZoroDerERIDovudi.exe";
+    files.AddDirectory(L"C:\\Program Files (x86)\\Pr\u00fcf \u65e5\u672c");
+    Run();
+    const std::wstring tool = L"C:\\Program Files (x86)\\Pr\u00fcf \u65e5\u672c\\DARORED\\wdi-simple.exe";
+    EXPECT_EQ(*files.Content(tool), payload);
+    EXPECT_EQ(shell.launches.at(0).file, L"\"" + tool + L"\"");
+    EXPECT_EQ(ui.label, L"DONE!");
+}
+
+// ---- stopping the server -----------------------------------------------------------------
+
+TEST_F(InstallTest, StopLoopEndsEveryServerBeforeInstalling) {
+    processes.Add(100, L"VIZAVU.EXE");
+    processes.Add(200, L"notepad.exe");
+    processes.Add(300, L"vizavu.exe");
+    Run();
+    EXPECT_EQ(processes.terminated, (std::vector<std::uint32_t>{300, 100})); // the last one found goes first
+    EXPECT_EQ(processes.waits, (std::vector<std::chrono::milliseconds>{1000ms, 1000ms}));
+    EXPECT_TRUE(processes.Running(200));
+    EXPECT_EQ(ui.label, L"DONE!");
+}
+
+TEST_F(InstallTest, ServerStartedAgainDuringTheLoopIsEndedAgain) {
+    processes.Add(100, L"VIZAVU.EXE").restarts = 3;
+    Run();
+    EXPECT_EQ(processes.terminated.size(), 4u);
+    EXPECT_EQ(ui.label, L"DONE!");
+}
+
+TEST_F(InstallTest, ServerThatCannotBeOpenedStopsTheSequenceAfterBoundedTries) {
+    processes.Add(77, L"VIZAVU.EXE").openable = false;
+    Parameters(L"/AUTO");
+    EXPECT_EQ(RunExpectingError(), L"Cannot kill VIZAVU PID 77");
+    EXPECT_EQ(std::count(ui.statuses.begin(), ui.statuses.end(), L"Cannot kill VIZAVU PID 77"), 20);
+    EXPECT_EQ(processes.sleeps, 20);
+    EXPECT_TRUE(files.log.empty()); // nothing was touched on disk
+    EXPECT_TRUE(shell.launches.empty());
+    EXPECT_FALSE(ui.closed);
+}
+
+TEST_F(InstallTest, ServerThatDoesNotEndStopsTheSequenceAfterBoundedTries) {
+    processes.Add(88, L"VIZAVU.EXE").endsWhenKilled = false;
+    EXPECT_EQ(RunExpectingError(), L"Cannot kill VIZAVU PID 88");
+    EXPECT_EQ(processes.terminated.size(), 20u);
+    EXPECT_EQ(processes.waits.size(), 20u);
+    EXPECT_TRUE(std::find(ui.statuses.begin(), ui.statuses.end(), L"Install...") == ui.statuses.end());
+}
+
+} // namespace
+} // namespace juv::test

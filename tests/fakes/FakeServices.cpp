@@ -1,0 +1,427 @@
+#include "tests/fakes/FakeServices.h"
+
+#include "platform/SystemErrors.h"
+
+#include <algorithm>
+#include <cwctype>
+#include <stdexcept>
+
+namespace juv::test {
+
+// ---- mutex -------------------------------------------------------------------------------
+
+std::unique_ptr<HeldObject> FakeSync::CreateNamedMutex(const std::wstring& name) {
+    names.push_back(name);
+    if (refuse) return nullptr;
+    return std::make_unique<CountedObject>(handles);
+}
+
+// ---- processes ---------------------------------------------------------------------------
+
+namespace {
+
+class FakeSnapshot final : public ProcessSnapshot {
+public:
+    FakeSnapshot(std::vector<FakeProcess> entries, int throwAfter, HandleCount& count)
+        : entries_(std::move(entries)), throwAfter_(throwAfter), counted_(count) {}
+
+    bool First(ProcessEntry& entry) override {
+        next_ = 0;
+        return Next(entry);
+    }
+    bool Next(ProcessEntry& entry) override {
+        if (throwAfter_ >= 0 && static_cast<int>(next_) >= throwAfter_) throw std::runtime_error("snapshot broke");
+        if (next_ >= entries_.size()) return false;
+        entry.processId = entries_[next_].id;
+        entry.exeFile = entries_[next_].exeFile;
+        ++next_;
+        return true;
+    }
+
+private:
+    std::vector<FakeProcess> entries_;
+    int throwAfter_;
+    std::size_t next_ = 0;
+    CountedObject counted_;
+};
+
+class FakeServerHandle final : public ProcessObject {
+public:
+    FakeServerHandle(FakeProcesses& table, std::uint32_t id) : table_(table), id_(id), counted_(table.processHandles) {}
+
+    void Terminate(std::uint32_t) override {
+        table_.terminated.push_back(id_);
+        table_.End(id_);
+    }
+    WaitResult Wait(std::chrono::milliseconds timeout) override {
+        table_.waits.push_back(timeout);
+        return table_.Running(id_) ? WaitResult::Timeout : WaitResult::Ended;
+    }
+    std::optional<std::uint32_t> ExitCode() override { return 1; }
+
+private:
+    FakeProcesses& table_;
+    std::uint32_t id_;
+    CountedObject counted_;
+};
+
+} // namespace
+
+FakeProcess& FakeProcesses::Add(std::uint32_t id, std::wstring exeFile) {
+    FakeProcess process;
+    process.id = id;
+    process.exeFile = std::move(exeFile);
+    table.push_back(process);
+    return table.back();
+}
+
+bool FakeProcesses::Running(std::uint32_t id) const {
+    return std::any_of(table.begin(), table.end(), [&](const FakeProcess& p) { return p.id == id; });
+}
+
+void FakeProcesses::End(std::uint32_t id) {
+    const auto it = std::find_if(table.begin(), table.end(), [&](const FakeProcess& p) { return p.id == id; });
+    if (it == table.end() || !it->endsWhenKilled) return;
+    FakeProcess process = *it;
+    table.erase(it);
+    if (process.restarts > 0) {
+        // Someone starts the server again right away, under a new id, at the end of the list.
+        --process.restarts;
+        process.id = nextId++;
+        table.push_back(process);
+    }
+}
+
+std::unique_ptr<ProcessSnapshot> FakeProcesses::TakeSnapshot() {
+    if (toolHelpMissing) return nullptr;
+    return std::make_unique<FakeSnapshot>(table, throwAfterEntries, snapshots);
+}
+
+std::unique_ptr<ProcessObject> FakeProcesses::OpenForTermination(std::uint32_t processId) {
+    const auto it = std::find_if(table.begin(), table.end(), [&](const FakeProcess& p) { return p.id == processId; });
+    if (it == table.end() || !it->openable) return nullptr;
+    return std::make_unique<FakeServerHandle>(*this, processId);
+}
+
+// ---- shell -------------------------------------------------------------------------------
+
+namespace {
+
+class FakeToolProcess final : public ProcessObject {
+public:
+    FakeToolProcess(FakeShell& shell, ToolBehaviour behaviour)
+        : shell_(shell), behaviour_(std::move(behaviour)), counted_(shell.processHandles) {}
+
+    void Terminate(std::uint32_t) override {}
+    WaitResult Wait(std::chrono::milliseconds timeout) override {
+        shell_.waits.push_back(timeout);
+        if (behaviour_.waitFails) return WaitResult::Failed;
+        return behaviour_.hang ? WaitResult::Timeout : WaitResult::Ended;
+    }
+    std::optional<std::uint32_t> ExitCode() override { return behaviour_.exitCode; }
+
+private:
+    FakeShell& shell_;
+    ToolBehaviour behaviour_;
+    CountedObject counted_;
+};
+
+} // namespace
+
+ToolBehaviour Refuses() {
+    ToolBehaviour b;
+    b.refuse = true;
+    return b;
+}
+
+ToolBehaviour Hangs(std::function<void()> effect) {
+    ToolBehaviour b;
+    b.hang = true;
+    b.effect = std::move(effect);
+    return b;
+}
+
+ToolBehaviour ExitsWith(std::optional<std::uint32_t> exitCode, std::function<void()> effect) {
+    ToolBehaviour b;
+    b.exitCode = exitCode;
+    b.effect = std::move(effect);
+    return b;
+}
+
+ToolBehaviour GivesNoProcess() {
+    ToolBehaviour b;
+    b.noProcess = true;
+    return b;
+}
+
+ToolBehaviour WaitFails() {
+    ToolBehaviour b;
+    b.waitFails = true;
+    return b;
+}
+
+ShellExecuteResult FakeShell::Execute(const ShellExecuteRequest& request) {
+    launches.push_back(request);
+    ToolBehaviour behaviour = defaultBehaviour;
+    if (!behaviours.empty()) {
+        behaviour = behaviours.front();
+        behaviours.pop_front();
+    }
+    ShellExecuteResult result;
+    if (behaviour.refuse) {
+        result.error = 1223; // the user cancelled, or the file cannot be run
+        return result;
+    }
+    if (behaviour.effect) behaviour.effect();
+    result.succeeded = true;
+    if (!behaviour.noProcess && (request.mask & SeeMask::NoCloseProcess) != 0)
+        result.process = std::make_unique<FakeToolProcess>(*this, behaviour);
+    return result;
+}
+
+// ---- resources ---------------------------------------------------------------------------
+
+namespace {
+
+class FakeResource final : public Resource {
+public:
+    FakeResource(const std::vector<std::uint8_t>& bytes, HandleCount& count) : bytes_(bytes), counted_(count) {}
+    std::span<const std::uint8_t> Bytes() const override { return bytes_; }
+
+private:
+    const std::vector<std::uint8_t>& bytes_;
+    CountedObject counted_;
+};
+
+} // namespace
+
+std::unique_ptr<Resource> FakeResources::FindRcData(const std::wstring& name) {
+    requested.push_back(name);
+    if (throwOnFind) throw std::runtime_error("resource section unreadable");
+    if (!payload || name != L"WDISIMPLE") return nullptr;
+    return std::make_unique<FakeResource>(*payload, handles);
+}
+
+// ---- file system -------------------------------------------------------------------------
+
+namespace {
+
+class FakeOutputFile final : public OutputFile {
+public:
+    FakeOutputFile(FakeFileSystem& files, std::wstring key) : files_(files), key_(std::move(key)) { ++files_.openFiles; }
+    ~FakeOutputFile() override { --files_.openFiles; }
+
+    std::size_t Write(std::span<const std::uint8_t> bytes) override {
+        auto& content = files_.nodes[key_].content;
+        std::size_t count = bytes.size();
+        if (files_.writeLimit) count = std::min(count, *files_.writeLimit - std::min(*files_.writeLimit, content.size()));
+        content.insert(content.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(count));
+        return count;
+    }
+
+private:
+    FakeFileSystem& files_;
+    std::wstring key_;
+};
+
+} // namespace
+
+std::wstring FakeFileSystem::Key(std::wstring path) {
+    while (path.size() > 3 && path.back() == L'\\') path.pop_back();
+    return path;
+}
+
+bool FakeFileSystem::ParentExists(const std::wstring& key) const {
+    const std::size_t slash = key.find_last_of(L'\\');
+    if (slash == std::wstring::npos) return false;
+    const std::wstring parent = key.substr(0, slash);
+    if (parent.size() == 2 && parent[1] == L':') return true; // a drive root always exists
+    return IsDirectory(parent);
+}
+
+void FakeFileSystem::AddDirectory(const std::wstring& path) {
+    const std::wstring key = Key(path);
+    const std::size_t slash = key.find_last_of(L'\\');
+    if (slash != std::wstring::npos && slash > 2) AddDirectory(key.substr(0, slash));
+    nodes[key].directory = true;
+}
+
+void FakeFileSystem::AddFile(const std::wstring& path, std::vector<std::uint8_t> content) {
+    const std::wstring key = Key(path);
+    AddDirectory(key.substr(0, key.find_last_of(L'\\')));
+    Node node;
+    node.content = std::move(content);
+    nodes[key] = node;
+}
+
+bool FakeFileSystem::IsDirectory(const std::wstring& path) const {
+    const auto it = nodes.find(Key(path));
+    return it != nodes.end() && it->second.directory;
+}
+
+bool FakeFileSystem::IsFile(const std::wstring& path) const {
+    const auto it = nodes.find(Key(path));
+    return it != nodes.end() && !it->second.directory;
+}
+
+const std::vector<std::uint8_t>* FakeFileSystem::Content(const std::wstring& path) const {
+    const auto it = nodes.find(Key(path));
+    return it == nodes.end() || it->second.directory ? nullptr : &it->second.content;
+}
+
+std::vector<std::wstring> FakeFileSystem::FilesIn(const std::wstring& folder) const {
+    const std::wstring prefix = Key(folder) + L"\\";
+    std::vector<std::wstring> names;
+    for (const auto& [key, node] : nodes)
+        if (key.rfind(prefix, 0) == 0 && key.find(L'\\', prefix.size()) == std::wstring::npos)
+            names.push_back(key.substr(prefix.size()));
+    return names;
+}
+
+FileAttributes FakeFileSystem::GetAttributes(const std::wstring& path) {
+    FileAttributes result;
+    const std::wstring key = Key(path);
+    if (const auto error = attributeErrors.find(key); error != attributeErrors.end()) {
+        result.error = error->second;
+        return result;
+    }
+    const auto it = nodes.find(key);
+    if (it == nodes.end()) {
+        result.error = ParentExists(key) ? ErrorCode::FileNotFound : ErrorCode::PathNotFound;
+        return result;
+    }
+    result.valid = true;
+    result.directory = it->second.directory;
+    result.link = it->second.link;
+    return result;
+}
+
+std::uint32_t FakeFileSystem::OpenLinkTarget(const std::wstring& path, bool) {
+    const auto it = nodes.find(Key(path));
+    if (it == nodes.end()) return ErrorCode::FileNotFound;
+    return it->second.linkTargetError;
+}
+
+bool FakeFileSystem::SearchFindsFile(const std::wstring& path) {
+    const auto it = searchFinds.find(Key(path));
+    return it != searchFinds.end() && it->second;
+}
+
+std::uint32_t FakeFileSystem::MakeDirectory(const std::wstring& path) {
+    const std::wstring key = Key(path);
+    log.push_back(L"mkdir " + key);
+    if (const auto error = createDirectoryErrors.find(key); error != createDirectoryErrors.end()) return error->second;
+    if (nodes.count(key)) return ErrorCode::AlreadyExists;
+    if (!ParentExists(key)) return ErrorCode::PathNotFound;
+    nodes[key].directory = true;
+    return 0;
+}
+
+std::uint32_t FakeFileSystem::ChangeDirectory(const std::wstring& path) {
+    const std::wstring key = Key(path);
+    log.push_back(L"cd " + key);
+    if (const auto error = setCurrentDirectoryErrors.find(key); error != setCurrentDirectoryErrors.end())
+        return error->second;
+    if (!IsDirectory(key)) return ParentExists(key) ? ErrorCode::FileNotFound : ErrorCode::PathNotFound;
+    currentDirectory = key;
+    return 0;
+}
+
+ContentCheck FakeFileSystem::CompareContent(const std::wstring& path, std::span<const std::uint8_t> bytes) {
+    const auto it = nodes.find(Key(path));
+    if (it == nodes.end() || it->second.directory || it->second.lockedExclusively) return ContentCheck::Unreadable;
+    return std::equal(bytes.begin(), bytes.end(), it->second.content.begin(), it->second.content.end())
+               ? ContentCheck::Same
+               : ContentCheck::Different;
+}
+
+std::unique_ptr<OutputFile> FakeFileSystem::CreateOutputFile(const std::wstring& path, std::uint32_t& error) {
+    const std::wstring key = Key(path);
+    log.push_back(L"create " + key);
+    error = 0;
+    if (const auto injected = createFileErrors.find(key); injected != createFileErrors.end()) error = injected->second;
+    else if (!ParentExists(key)) error = ErrorCode::PathNotFound;
+    else if (const auto it = nodes.find(key); it != nodes.end() && (it->second.directory || it->second.lockedExclusively))
+        error = it->second.directory ? ErrorCode::AccessDenied : ErrorCode::SharingViolation;
+    if (error != 0) return nullptr;
+    nodes[key] = Node{};
+    return std::make_unique<FakeOutputFile>(*this, key);
+}
+
+std::uint32_t FakeFileSystem::MoveOver(const std::wstring& from, const std::wstring& to) {
+    const std::wstring source = Key(from);
+    const std::wstring target = Key(to);
+    log.push_back(L"replace " + source + L" -> " + target);
+    if (const auto injected = replaceErrors.find(target); injected != replaceErrors.end()) return injected->second;
+    if (!IsFile(source)) return ErrorCode::FileNotFound;
+    if (const auto it = nodes.find(target); it != nodes.end() && (it->second.directory || it->second.lockedExclusively))
+        return ErrorCode::AccessDenied;
+    nodes[target] = nodes[source];
+    nodes.erase(source);
+    return 0;
+}
+
+std::uint32_t FakeFileSystem::RemoveFile(const std::wstring& path) {
+    const std::wstring key = Key(path);
+    log.push_back(L"delete " + key);
+    if (!IsFile(key)) return ErrorCode::FileNotFound;
+    nodes.erase(key);
+    return 0;
+}
+
+std::wstring FakeFileSystem::ErrorText(std::uint32_t code) {
+    // Shaped like the system's texts: a sentence with a full stop and a line break.
+    return L"System text " + std::to_wstring(code) + L".\r\n";
+}
+
+// ---- screen ------------------------------------------------------------------------------
+
+void FakeUserInterface::SetLabelText(const std::wstring& text) {
+    label = text;
+    labels.push_back(text);
+    events.push_back(L"label: " + text);
+}
+
+void FakeUserInterface::SetStatusText(const std::wstring& text) {
+    status = text;
+    statuses.push_back(text);
+    events.push_back(L"status: " + text);
+}
+
+void FakeUserInterface::EnableButton(bool enabled) {
+    buttonEnabled = enabled;
+    events.push_back(enabled ? L"button: on" : L"button: off");
+}
+
+void FakeUserInterface::StopTimer() {
+    timerRunning = false;
+    events.push_back(L"timer: stopped");
+}
+
+void FakeUserInterface::CloseMainWindow() {
+    closed = true;
+    events.push_back(L"close");
+}
+
+void FakeUserInterface::PostQuit() {
+    quitPosted = true;
+    events.push_back(L"quit");
+}
+
+void FakeUserInterface::ShowErrorBox(const std::wstring& text, const std::wstring& caption) {
+    events.push_back(L"error box: " + text + L" | " + caption);
+    if (onDialog) onDialog();
+}
+
+void FakeUserInterface::ShowMessageDialog(const std::wstring& text, const std::wstring& caption) {
+    events.push_back(L"dialog: " + text + L" | " + caption);
+    if (onDialog) onDialog();
+}
+
+std::wstring FakeUserInterface::LowerCase(const std::wstring& text) {
+    std::wstring lower = text;
+    for (wchar_t& c : lower) c = static_cast<wchar_t>(std::towlower(static_cast<std::wint_t>(c)));
+    return lower;
+}
+
+} // namespace juv::test

@@ -1,0 +1,237 @@
+#pragma once
+
+// Stateful stand-ins for the platform services: a command line, a clock you advance, a process
+// table, a shell that records launches and can refuse, a payload, a file system with per-path
+// errors, and a screen that records every text it was shown, in order.
+
+#include "platform/ClockService.h"
+#include "platform/CommandLineService.h"
+#include "platform/FileSystem.h"
+#include "platform/ProcessService.h"
+#include "platform/ResourceService.h"
+#include "platform/ShellService.h"
+#include "platform/SyncService.h"
+#include "platform/UserInterface.h"
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace juv::test {
+
+class FakeCommandLine final : public CommandLineService {
+public:
+    std::wstring commandLine = L"ZoroDerERIDovudi.exe";
+    std::wstring modulePath = L"C:\\Tools\\ZoroDerERIDovudi.exe";
+    mutable int reads = 0;
+
+    std::wstring CommandLine() const override {
+        ++reads;
+        return commandLine;
+    }
+    std::wstring ModuleFileName() const override { return modulePath; }
+};
+
+class FakeClock final : public ClockService {
+public:
+    std::int64_t counter = 0;     // 0 or less: no usable counter
+    std::int64_t counterStep = 0; // added after each reading
+    std::int64_t frequency = 1000000;
+    std::chrono::milliseconds timeOfDay{0};
+    std::chrono::milliseconds timeOfDayStep{0}; // added after each reading
+    int counterReads = 0;
+
+    std::int64_t PerformanceCounter() override {
+        ++counterReads;
+        const std::int64_t value = counter;
+        counter += counterStep;
+        return value;
+    }
+    std::int64_t PerformanceFrequency() override { return frequency; }
+    std::chrono::milliseconds LocalTimeOfDay() override {
+        const auto value = timeOfDay;
+        timeOfDay += timeOfDayStep;
+        return value;
+    }
+};
+
+// Counts how many objects of one kind are held, so tests see every handle closed exactly once.
+struct HandleCount {
+    int opened = 0;
+    int closed = 0;
+    int Open() const { return opened - closed; }
+};
+
+class CountedObject : public HeldObject {
+public:
+    explicit CountedObject(HandleCount& count) : count_(count) { ++count_.opened; }
+    ~CountedObject() override { ++count_.closed; }
+
+private:
+    HandleCount& count_;
+};
+
+class FakeSync final : public SyncService {
+public:
+    bool refuse = false;
+    std::vector<std::wstring> names;
+    HandleCount handles;
+
+    std::unique_ptr<HeldObject> CreateNamedMutex(const std::wstring& name) override;
+};
+
+// A running process in the fake table.
+struct FakeProcess {
+    std::uint32_t id = 0;
+    std::wstring exeFile;
+    bool openable = true;      // false: opening it fails, as for another user's process
+    bool endsWhenKilled = true; // false: it survives TerminateProcess
+    int restarts = 0;           // comes back under a new id this often after being ended
+};
+
+class FakeProcesses final : public ProcessService {
+public:
+    std::vector<FakeProcess> table;
+    bool toolHelpMissing = false;
+    int throwAfterEntries = -1; // the snapshot throws when asked for more than this many entries
+    std::uint32_t ownId = 4242;
+    std::uint32_t nextId = 9000;
+    HandleCount snapshots;
+    HandleCount processHandles;
+    std::vector<std::uint32_t> terminated;
+    std::vector<std::chrono::milliseconds> waits;
+    int sleeps = 0;
+
+    FakeProcess& Add(std::uint32_t id, std::wstring exeFile);
+    bool Running(std::uint32_t id) const;
+    void End(std::uint32_t id);
+
+    std::unique_ptr<ProcessSnapshot> TakeSnapshot() override;
+    std::unique_ptr<ProcessObject> OpenForTermination(std::uint32_t processId) override;
+    void Sleep(std::chrono::milliseconds) override { ++sleeps; }
+    std::uint32_t CurrentProcessId() override { return ownId; }
+};
+
+// What a launched program does, from the shell's point of view.
+struct ToolBehaviour {
+    bool refuse = false;       // the shell cannot start it
+    bool noProcess = false;    // started, but no process handle comes back
+    bool hang = false;         // does not end within the wait
+    bool waitFails = false;    // the wait itself fails
+    std::optional<std::uint32_t> exitCode = 0; // empty: the code cannot be read
+    std::function<void()> effect; // what the run does, e.g. create the driver folder
+};
+
+// Shorthands for the usual behaviours; effect is what the run does before it ends.
+ToolBehaviour Refuses();
+ToolBehaviour Hangs(std::function<void()> effect = {});
+ToolBehaviour ExitsWith(std::optional<std::uint32_t> exitCode, std::function<void()> effect = {});
+ToolBehaviour GivesNoProcess();
+ToolBehaviour WaitFails();
+
+class FakeShell final : public ShellService {
+public:
+    bool admin = true;
+    int adminQueries = 0;
+    std::deque<ToolBehaviour> behaviours; // one per launch; when empty, the default below
+    ToolBehaviour defaultBehaviour;
+    std::vector<ShellExecuteRequest> launches;
+    std::vector<std::chrono::milliseconds> waits;
+    HandleCount processHandles;
+
+    bool IsUserAnAdmin() override {
+        ++adminQueries;
+        return admin;
+    }
+    ShellExecuteResult Execute(const ShellExecuteRequest& request) override;
+};
+
+class FakeResources final : public ResourceService {
+public:
+    std::optional<std::vector<std::uint8_t>> payload = std::vector<std::uint8_t>{'M', 'Z', 1, 2, 3};
+    bool throwOnFind = false;
+    HandleCount handles;
+    std::vector<std::wstring> requested;
+
+    std::unique_ptr<Resource> FindRcData(const std::wstring& name) override;
+};
+
+// A file system of absolute Windows paths. Folders are remembered without their trailing
+// backslash; a file or folder can only be made where its parent folder exists.
+class FakeFileSystem final : public FileSystem {
+public:
+    struct Node {
+        bool directory = false;
+        std::vector<std::uint8_t> content;
+        bool link = false;
+        std::uint32_t linkTargetError = 0; // what opening the link's target gives
+        bool lockedExclusively = false;    // another process holds it without sharing
+    };
+
+    std::map<std::wstring, Node> nodes;
+    std::map<std::wstring, std::uint32_t> attributeErrors; // GetAttributes fails with this code
+    std::map<std::wstring, bool> searchFinds;              // what a directory search reports
+    std::map<std::wstring, std::uint32_t> createDirectoryErrors;
+    std::map<std::wstring, std::uint32_t> setCurrentDirectoryErrors;
+    std::map<std::wstring, std::uint32_t> createFileErrors;
+    std::map<std::wstring, std::uint32_t> replaceErrors;
+    std::optional<std::size_t> writeLimit; // a write stops after this many bytes
+    std::wstring currentDirectory = L"C:\\Users\\tech";
+    std::vector<std::wstring> log; // every changing call, in order
+    int openFiles = 0;
+
+    static std::wstring Key(std::wstring path);
+    void AddDirectory(const std::wstring& path);
+    void AddFile(const std::wstring& path, std::vector<std::uint8_t> content = {});
+    bool IsDirectory(const std::wstring& path) const;
+    bool IsFile(const std::wstring& path) const;
+    const std::vector<std::uint8_t>* Content(const std::wstring& path) const;
+    std::vector<std::wstring> FilesIn(const std::wstring& folder) const;
+
+    FileAttributes GetAttributes(const std::wstring& path) override;
+    std::uint32_t OpenLinkTarget(const std::wstring& path, bool directory) override;
+    bool SearchFindsFile(const std::wstring& path) override;
+    std::uint32_t MakeDirectory(const std::wstring& path) override;
+    std::uint32_t ChangeDirectory(const std::wstring& path) override;
+    ContentCheck CompareContent(const std::wstring& path, std::span<const std::uint8_t> bytes) override;
+    std::unique_ptr<OutputFile> CreateOutputFile(const std::wstring& path, std::uint32_t& error) override;
+    std::uint32_t MoveOver(const std::wstring& from, const std::wstring& to) override;
+    std::uint32_t RemoveFile(const std::wstring& path) override;
+    std::wstring ErrorText(std::uint32_t code) override;
+
+private:
+    bool ParentExists(const std::wstring& key) const;
+};
+
+// The main window as a record of what it was asked to show and do.
+class FakeUserInterface final : public UserInterface {
+public:
+    std::wstring label = L"Initializing...";
+    std::wstring status = L"TEST";
+    bool buttonEnabled = true;
+    bool timerRunning = true;
+    bool closed = false;
+    bool quitPosted = false;
+    WindowId window = 0x1234;
+    std::vector<std::wstring> labels;   // every label text set, in order
+    std::vector<std::wstring> statuses; // every status text set, in order
+    std::vector<std::wstring> events;   // everything, in order, e.g. "label: DONE!"
+    std::function<void()> onDialog;     // runs while a modal box is up
+
+    void SetLabelText(const std::wstring& text) override;
+    std::wstring StatusText() override { return status; }
+    void SetStatusText(const std::wstring& text) override;
+    void EnableButton(bool enabled) override;
+    void StopTimer() override;
+    void CloseMainWindow() override;
+    void PostQuit() override;
+    WindowId MainWindow() override { return window; }
+    void ShowErrorBox(const std::wstring& text, const std::wstring& caption) override;
+    void ShowMessageDialog(const std::wstring& text, const std::wstring& caption) override;
+    std::wstring LowerCase(const std::wstring& text) override;
+};
+
+} // namespace juv::test

@@ -1,0 +1,223 @@
+// Bad input and faults the real system can produce, each with a clear result: the window ends
+// on "DONE!", "FAILED!" with a reason, or an error box, and nothing of the user's is touched.
+#include "tests/win32/ProgramFixture.h"
+
+namespace juv::test {
+namespace {
+
+std::wstring Reason(RunningProgram& program) { return program.StatusText(); }
+
+// Ends the program through its close box and expects exit code 0.
+void CloseNormally(RunningProgram& program) {
+    program.Close();
+    DWORD exitCode = 99;
+    ASSERT_TRUE(program.WaitForExit(20000, exitCode));
+    EXPECT_EQ(exitCode, 0u);
+}
+
+// The error box that ends a failed sequence: its text, after which it is confirmed.
+std::wstring ErrorBoxText(RunningProgram& program) {
+    const HWND box = program.WaitForBox(L"Zorodereridovudi", 60000);
+    if (box == nullptr) return L"<no box>";
+    const std::wstring text = RunningProgram::BoxText(box);
+    EXPECT_TRUE(RunningProgram::BoxHasIcon(box));
+    RunningProgram::Confirm(box);
+    return text;
+}
+
+bool IsDirectory(const std::wstring& path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+TEST_F(ProgramTest, SwitchesThatOnlyResembleAutoAndAVeryLongLineDoNotClose) {
+    const std::wstring longParameter(32000, L'p');
+    const auto program = Start(L"/AUT \"AUTO\" \\AUTO --AUTO /A-UTO \t\x01 \"\" /\u00c4UTO x/AUTO " + longParameter + L" \"");
+    ASSERT_TRUE(program->WaitForLabel(L"DONE!"));
+    ::Sleep(1500);
+    DWORD exitCode = 99;
+    EXPECT_FALSE(program->WaitForExit(0, exitCode)) << "closed although no /AUTO was given";
+    CloseNormally(*program);
+}
+
+TEST_F(ProgramTest, PayloadsOfEverySizeGiveAClearResult) {
+    struct Case {
+        const wchar_t* installer;
+        std::size_t size;
+        std::wstring reason;
+    };
+    const Case cases[] = {{L"installer_empty.exe", 0, L"Cannot start wdi-simple.exe"},
+                          {L"installer_onebyte.exe", 1, L"Cannot start wdi-simple.exe"},
+                          {L"installer_big.exe", 2 + 64 * 1024 * 1024, L"Cannot start wdi-simple.exe"}};
+    for (const Case& c : cases) {
+        RemoveTree(InstallFolder());
+        ASSERT_TRUE(CopyTo(ProgramFolder() + c.installer, exe));
+        const auto program = Start(L"/AUTO");
+        const std::wstring first = program->StatusText();
+        // Seen before the start tick (one second) only; the arithmetic itself is unit-tested.
+        if (first.rfind(L"TEST", 0) == 0) {
+            EXPECT_EQ(first, L"TEST wdi-simple " + std::to_wstring((c.size + 512) / 1024) + L" KB") << c.installer;
+        }
+        ASSERT_TRUE(program->WaitForLabel(L"FAILED!", 90000)) << c.installer;
+        EXPECT_EQ(Reason(*program), c.reason) << c.installer;
+        EXPECT_EQ(ReadBytes(ToolPath()).size(), c.size) << c.installer;
+        CloseNormally(*program);
+    }
+}
+
+TEST_F(ProgramTest, MissingPayloadIsReportedEvenWithAToolFileThere) {
+    ASSERT_TRUE(CopyTo(ProgramFolder() + L"installer_nopayload.exe", exe));
+    ::CreateDirectoryW(InstallFolder().c_str(), nullptr);
+    CopyTo(ProgramFolder() + L"tool_double.exe", ToolPath());
+    const auto program = Start(L"/AUTO");
+    EXPECT_EQ(ErrorBoxText(*program), L"Ressource WDISIMPLE nicht gefunden.");
+    EXPECT_TRUE(Runs().empty());
+    EXPECT_EQ(ReadBytes(ToolPath()), DoubleBytes());
+    CloseNormally(*program);
+}
+
+TEST_F(ProgramTest, FolderAtTheToolPathEndsWithTheFileCreationError) {
+    ::CreateDirectoryW(InstallFolder().c_str(), nullptr);
+    ::CreateDirectoryW(ToolPath().c_str(), nullptr);
+    const auto program = Start(L"/AUTO");
+    const std::wstring text = ErrorBoxText(*program);
+    const std::wstring start = L"Datei \"" + ToolPath() + L"\" kann nicht erstellt werden. ";
+    EXPECT_EQ(text.substr(0, start.size()), start);
+    EXPECT_TRUE(IsDirectory(ToolPath()));
+    EXPECT_TRUE(Runs().empty());
+    CloseNormally(*program);
+}
+
+TEST_F(ProgramTest, DriverFolderNameTakenByAFileFailsAndLeavesTheFile) {
+    ::CreateDirectoryW(InstallFolder().c_str(), nullptr);
+    WriteBytes(InstallFolder() + L"usb_driver", {'u', 's', 'e', 'r'});
+    const auto program = Start(L"/AUTO");
+    ASSERT_TRUE(program->WaitForLabel(L"FAILED!"));
+    EXPECT_EQ(Reason(*program), L"Driver folder missing");
+    EXPECT_EQ(ReadBytes(InstallFolder() + L"usb_driver"), (std::vector<std::uint8_t>{'u', 's', 'e', 'r'}));
+    CloseNormally(*program);
+}
+
+TEST_F(ProgramTest, ToolFileHeldOpenByAnotherProgramIsNotRun) {
+    ::CreateDirectoryW(InstallFolder().c_str(), nullptr);
+    CopyTo(ProgramFolder() + L"tool_double.exe", ToolPath());
+    UniqueHandle held(NullIfInvalid(::CreateFileW(ToolPath().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)));
+    ASSERT_TRUE(held);
+    const auto program = Start(L"/AUTO");
+    const std::wstring text = ErrorBoxText(*program);
+    EXPECT_EQ(text.substr(0, 7), L"Datei \"");
+    EXPECT_NE(text.find(L"kann nicht erstellt werden"), std::wstring::npos);
+    EXPECT_TRUE(Runs().empty());
+    held.reset();
+    EXPECT_EQ(ReadBytes(ToolPath()), DoubleBytes());
+    std::vector<std::wstring> left;
+    WIN32_FIND_DATAW data;
+    UniqueFindHandle search(NullIfInvalid(::FindFirstFileW((InstallFolder() + L"*.tmp").c_str(), &data)));
+    EXPECT_FALSE(search) << "a temporary file was left behind";
+    CloseNormally(*program);
+}
+
+TEST_F(ProgramTest, LeftoverTemporaryFileOfAnotherRunDoesNotDisturb) {
+    ::CreateDirectoryW(InstallFolder().c_str(), nullptr);
+    WriteBytes(ToolPath() + L".77777.tmp", {'h', 'a', 'l', 'f'});
+    RunningProgram program(exe, L"/AUTO");
+    DWORD exitCode = 99;
+    ASSERT_TRUE(program.WaitForExit(90000, exitCode));
+    EXPECT_EQ(exitCode, 0u);
+    EXPECT_EQ(ReadBytes(ToolPath()), DoubleBytes());
+}
+
+TEST_F(ProgramTest, CrashingToolIsReportedWithItsExceptionCode) {
+    ToolMode(L"ok|crash");
+    const auto program = Start(L"/AUTO");
+    ASSERT_TRUE(program->WaitForLabel(L"FAILED!", 90000));
+    EXPECT_EQ(Reason(*program), L"Tool failed with exit code -1073741819");
+    CloseNormally(*program);
+}
+
+TEST_F(ProgramTest, ToolThatPrintsMegabytesStillCompletes) {
+    ToolMode(L"spam:5000000");
+    RunningProgram program(exe, L"/AUTO");
+    DWORD exitCode = 99;
+    ASSERT_TRUE(program.WaitForExit(120000, exitCode));
+    EXPECT_EQ(exitCode, 0u);
+    EXPECT_EQ(Runs().size(), 2u);
+}
+
+TEST_F(ProgramTest, TwoInstancesAtOnceLeaveAnIntactTool) {
+    RunningProgram first(exe, L"/AUTO");
+    RunningProgram second(exe, L"/AUTO");
+    DWORD firstCode = 99, secondCode = 99;
+    ASSERT_TRUE(first.WaitForExit(120000, firstCode));
+    ASSERT_TRUE(second.WaitForExit(120000, secondCode));
+    EXPECT_EQ(firstCode, 0u);
+    EXPECT_EQ(secondCode, 0u);
+    EXPECT_EQ(ReadBytes(ToolPath()), DoubleBytes());
+    WIN32_FIND_DATAW data;
+    UniqueFindHandle search(NullIfInvalid(::FindFirstFileW((InstallFolder() + L"*.tmp").c_str(), &data)));
+    EXPECT_FALSE(search) << "a temporary file was left behind";
+}
+
+TEST_F(ProgramTest, ReadOnlyProgramFolderShowsBothErrorsAndWritesNothing) {
+    if (!SetImmutable(folder, true)) GTEST_SKIP() << "no way to make a read-only folder here";
+    struct Restore {
+        std::wstring folder;
+        ~Restore() { SetImmutable(folder, false); }
+    } restore{folder};
+    const auto program = Start(L"/AUTO");
+    const HWND dialog = program->WaitForBox(L"Zorodereridovudi");
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_FALSE(RunningProgram::BoxHasIcon(dialog));
+    const std::wstring folderError = RunningProgram::BoxText(dialog);
+    EXPECT_TRUE(folderError == L"Dateizugriff verweigert" || folderError.rfind(L"E/A-Fehler ", 0) == 0) << folderError;
+    RunningProgram::Confirm(dialog);
+    ::Sleep(500);
+    const std::wstring text = ErrorBoxText(*program);
+    EXPECT_EQ(text.rfind(L"Datei \"" + ToolPath() + L"\" kann nicht erstellt werden. ", 0), 0u) << text;
+    EXPECT_FALSE(IsDirectory(InstallFolder()));
+    CloseNormally(*program);
+}
+
+TEST_F(ProgramTest, ProgramPathsNearAndOverTheOldLimitWork) {
+    for (const std::size_t length : {250u, 300u}) {
+        // A chain of folders whose last one brings the executable's path to about that length.
+        std::wstring where = scratch.Path();
+        while (where.size() + 40 < length) {
+            where += std::wstring(std::min<std::size_t>(30, length - where.size() - 40), L'd') + L"\\";
+            ::CreateDirectoryW(where.c_str(), nullptr);
+        }
+        PlaceInstaller(where);
+        RunningProgram program(exe, L"/AUTO");
+        DWORD exitCode = 99;
+        ASSERT_TRUE(program.WaitForExit(90000, exitCode)) << exe.size();
+        EXPECT_EQ(exitCode, 0u);
+        EXPECT_EQ(ReadBytes(ToolPath()), DoubleBytes()) << exe.size();
+        const std::vector<Run> runs = Runs();
+        ASSERT_FALSE(runs.empty());
+        EXPECT_EQ(runs.back().commandLine.substr(0, ToolPath().size() + 2), L"\"" + ToolPath() + L"\"");
+        ::DeleteFileW(log.c_str());
+    }
+}
+
+TEST_F(ProgramTest, WorksFromAMappedDriveLetter) {
+    std::wstring target = folder;
+    target.pop_back();
+    if (!::DefineDosDeviceW(0, L"N:", target.c_str())) GTEST_SKIP() << "no drive letter could be mapped";
+    struct Unmap {
+        std::wstring target;
+        ~Unmap() { ::DefineDosDeviceW(DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE, L"N:", target.c_str()); }
+    } unmap{target};
+    const std::wstring mapped = L"N:\\ZoroDerERIDovudi.exe";
+    if (::GetFileAttributesW(mapped.c_str()) == INVALID_FILE_ATTRIBUTES) GTEST_SKIP() << "the mapped drive is not visible";
+    RunningProgram program(mapped, L"/AUTO");
+    DWORD exitCode = 99;
+    ASSERT_TRUE(program.WaitForExit(90000, exitCode));
+    EXPECT_EQ(exitCode, 0u);
+    EXPECT_EQ(ReadBytes(ToolPath()), DoubleBytes());
+    const std::vector<Run> runs = Runs();
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[0].commandLine.substr(0, 30), L"\"N:\\DARORED\\wdi-simple.exe\" --v");
+}
+
+} // namespace
+} // namespace juv::test

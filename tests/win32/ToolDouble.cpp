@@ -1,0 +1,74 @@
+// Stands in for the driver-installer tool in the end-to-end tests. It appends its command line
+// and working folder to the log named by JUV_TOOL_LOG and behaves as JUV_TOOL_MODE says:
+//   ok (default)  make "usb_driver" in the working folder, exit 0
+//   fail:N        make "usb_driver", exit with code N
+//   nofolder      make nothing, exit 0
+//   hang:MS       make "usb_driver", then wait MS milliseconds before exiting 0
+//   crash         make "usb_driver", then die of an access violation
+//   spam:N        make "usb_driver", write N bytes to standard output, exit 0
+// A mode may carry a second part after '|' for the second run, e.g. "ok|fail:3".
+#include <windows.h>
+
+#include <cwchar>
+#include <string>
+
+namespace {
+
+std::wstring Environment(const wchar_t* name) {
+    wchar_t value[1024];
+    const DWORD length = ::GetEnvironmentVariableW(name, value, 1024);
+    return length > 0 && length < 1024 ? std::wstring(value, length) : std::wstring();
+}
+
+// Appends one record (command line, zero, folder, zero) and returns how many runs came before.
+int Record(const std::wstring& log) {
+    std::wstring folder(32768, L'\0');
+    folder.resize(::GetCurrentDirectoryW(32768, folder.data()));
+    HANDLE file = ::CreateFileW(log.c_str(), FILE_APPEND_DATA | GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 0;
+    LARGE_INTEGER size{};
+    ::GetFileSizeEx(file, &size);
+    std::wstring existing(static_cast<std::size_t>(size.QuadPart / 2), L'\0');
+    DWORD read = 0;
+    if (!existing.empty()) ::ReadFile(file, existing.data(), static_cast<DWORD>(size.QuadPart), &read, nullptr);
+    int zeros = 0;
+    for (wchar_t c : existing) zeros += c == L'\0';
+    const std::wstring record = std::wstring(::GetCommandLineW()) + L'\0' + folder + L'\0';
+    DWORD written = 0;
+    ::WriteFile(file, record.data(), static_cast<DWORD>(record.size() * sizeof(wchar_t)), &written, nullptr);
+    ::CloseHandle(file);
+    return zeros / 2;
+}
+
+} // namespace
+
+int wmain() {
+    const int run = Record(Environment(L"JUV_TOOL_LOG").empty() ? L"tool-log.bin" : Environment(L"JUV_TOOL_LOG"));
+    std::wstring mode = Environment(L"JUV_TOOL_MODE");
+    const std::size_t bar = mode.find(L'|');
+    if (bar != std::wstring::npos) mode = run == 0 ? mode.substr(0, bar) : mode.substr(bar + 1);
+
+    if (mode == L"nofolder") return 0;
+    ::CreateDirectoryW(L"usb_driver", nullptr);
+    if (mode.rfind(L"fail:", 0) == 0) return std::wcstol(mode.c_str() + 5, nullptr, 10);
+    if (mode.rfind(L"hang:", 0) == 0) ::Sleep(static_cast<DWORD>(std::wcstoul(mode.c_str() + 5, nullptr, 10)));
+    if (mode == L"crash") {
+        // No crash dialog: the process is to end the way a crashed tool ends, with its code.
+        ::SetErrorMode(SEM_NOGPFAULTERRORBOX | SEM_FAILCRITICALERRORS);
+        volatile int* volatile nowhere = nullptr;
+        *nowhere = 1;
+    }
+    if (mode.rfind(L"spam:", 0) == 0) {
+        std::size_t left = std::wcstoul(mode.c_str() + 5, nullptr, 10);
+        const std::string line(1000, 'x');
+        const HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+        while (left > 0) {
+            DWORD written = 0;
+            const DWORD piece = static_cast<DWORD>(left < line.size() ? left : line.size());
+            if (!::WriteFile(out, line.data(), piece, &written, nullptr)) break;
+            left -= piece;
+        }
+    }
+    return 0;
+}

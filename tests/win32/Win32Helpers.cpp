@@ -1,0 +1,160 @@
+#include "tests/win32/Win32Helpers.h"
+
+
+#include <stdexcept>
+
+namespace juv::test {
+
+std::wstring ProgramFolder() {
+    std::wstring path(32768, L'\0');
+    const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    path.resize(length);
+    return path.substr(0, path.find_last_of(L'\\') + 1);
+}
+
+ScratchFolder::ScratchFolder(const std::wstring& name) {
+    wchar_t temp[MAX_PATH + 1];
+    ::GetTempPathW(MAX_PATH + 1, temp);
+    // Process ids are reused quickly, so the clock makes the name unique across runs too.
+    static unsigned counter = 0;
+    path_ = std::wstring(temp) + name + L"-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+            std::to_wstring(::GetTickCount()) + L"-" + std::to_wstring(++counter) + L"\\";
+    if (!::CreateDirectoryW(path_.c_str(), nullptr)) throw std::runtime_error("cannot make a scratch folder");
+}
+
+ScratchFolder::~ScratchFolder() { RemoveTree(path_); }
+
+namespace {
+
+bool RemoveOnce(const std::wstring& folder) {
+    WIN32_FIND_DATAW data;
+    UniqueFindHandle search(NullIfInvalid(::FindFirstFileW((folder + L"\\*").c_str(), &data)));
+    bool removed = true;
+    if (search) {
+        do {
+            const std::wstring name = data.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring path = folder + L"\\" + name;
+            ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                removed = RemoveOnce(path) && removed;
+            else
+                removed = ::DeleteFileW(path.c_str()) && removed;
+        } while (::FindNextFileW(search.get(), &data));
+    }
+    search.reset();
+    return ::RemoveDirectoryW(folder.c_str()) && removed;
+}
+
+} // namespace
+
+void RemoveTree(const std::wstring& path) {
+    std::wstring folder = path;
+    while (!folder.empty() && folder.back() == L'\\') folder.pop_back();
+    // Deletes only below the temporary folder, where every test works: a wrong or empty path
+    // must never reach anything else, least of all the folder the tests were started from.
+    wchar_t temp[MAX_PATH + 1] = {};
+    const DWORD tempLength = ::GetTempPathW(MAX_PATH + 1, temp);
+    if (tempLength < 4 || folder.size() <= tempLength || ::CompareStringOrdinal(folder.c_str(), static_cast<int>(tempLength), temp, static_cast<int>(tempLength), TRUE) != CSTR_EQUAL ||
+        folder.find(L"..") != std::wstring::npos)
+        throw std::runtime_error("refusing to delete outside the temporary folder");
+    if (::GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+    // Programs a test started may take a moment to let go of their files.
+    for (int attempt = 0; attempt < 20 && !RemoveOnce(folder); ++attempt) ::Sleep(100);
+}
+
+void WriteBytes(const std::wstring& path, const std::vector<std::uint8_t>& bytes) {
+    UniqueHandle file(NullIfInvalid(
+        ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)));
+    if (!file) throw std::runtime_error("cannot write a test file");
+    DWORD written = 0;
+    if (!bytes.empty()) ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+std::vector<std::uint8_t> ReadBytes(const std::wstring& path) {
+    UniqueHandle file(NullIfInvalid(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                  nullptr, OPEN_EXISTING, 0, nullptr)));
+    if (!file) return {};
+    LARGE_INTEGER size;
+    ::GetFileSizeEx(file.get(), &size);
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size.QuadPart));
+    DWORD read = 0;
+    if (!bytes.empty()) ::ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
+    bytes.resize(read);
+    return bytes;
+}
+
+bool CopyTo(const std::wstring& from, const std::wstring& to) { return ::CopyFileW(from.c_str(), to.c_str(), FALSE); }
+
+std::string UnixPath(const std::wstring& path) {
+    using Convert = char*(CDECL*)(const wchar_t*);
+    const auto convert = reinterpret_cast<Convert>(
+        reinterpret_cast<void (*)()>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (convert == nullptr) return {};
+    char* unix = convert(path.c_str());
+    if (unix == nullptr) return {};
+    std::string result = unix;
+    ::HeapFree(::GetProcessHeap(), 0, unix);
+    return result;
+}
+
+bool SetImmutable(const std::wstring& folder, bool immutable) {
+    std::string unix = UnixPath(folder);
+    while (unix.size() > 1 && unix.back() == '/') unix.pop_back();
+    if (unix.empty()) return false;
+    std::wstring line = std::wstring(L"Z:\\usr\\bin\\chattr ") + (immutable ? L"+i " : L"-i ");
+    for (char c : unix) line += static_cast<wchar_t>(static_cast<unsigned char>(c));
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+        return false;
+    UniqueHandle process(info.hProcess);
+    UniqueHandle thread(info.hThread);
+    ::WaitForSingleObject(process.get(), 10000);
+    // Whatever chattr says, what counts is whether the folder now refuses a new entry.
+    const std::wstring probe = folder + L"\\immutable-probe";
+    const bool refused = !::CreateDirectoryW(probe.c_str(), nullptr);
+    if (!refused) ::RemoveDirectoryW(probe.c_str());
+    return refused == immutable;
+}
+
+ChildResult RunChild(const std::wstring& program, const std::wstring& commandLine, DWORD timeoutMs) {
+    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+    HANDLE readRaw = nullptr;
+    HANDLE writeRaw = nullptr;
+    if (!::CreatePipe(&readRaw, &writeRaw, &inherit, 0)) throw std::runtime_error("no pipe");
+    UniqueHandle readEnd(readRaw);
+    UniqueHandle writeEnd(writeRaw);
+    ::SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
+
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = writeEnd.get();
+    startup.hStdError = writeEnd.get();
+    startup.hStdInput = nullptr;
+    PROCESS_INFORMATION info{};
+    std::wstring mutableLine = commandLine;
+    if (!::CreateProcessW(program.c_str(), mutableLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                          &info))
+        throw std::runtime_error("cannot start the child");
+    UniqueHandle process(info.hProcess);
+    UniqueHandle thread(info.hThread);
+    writeEnd.reset();
+
+    std::string bytes;
+    char buffer[4096];
+    DWORD read = 0;
+    while (::ReadFile(readEnd.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) bytes.append(buffer, read);
+    ChildResult result;
+    if (::WaitForSingleObject(process.get(), timeoutMs) != WAIT_OBJECT_0) {
+        ::TerminateProcess(process.get(), 99);
+        throw std::runtime_error("the child did not end");
+    }
+    ::GetExitCodeProcess(process.get(), &result.exitCode);
+    result.output.assign(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+    return result;
+}
+
+} // namespace juv::test

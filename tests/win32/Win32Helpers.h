@@ -1,0 +1,51 @@
+#pragma once
+
+// Small helpers the Windows-side tests share: where the test programs lie, scratch folders,
+// and starting a child with an exact command line.
+#include "platform/win32/UniqueHandle.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace juv::test {
+
+// The folder of the running test program, with a trailing backslash.
+std::wstring ProgramFolder();
+
+// A new empty folder under the system's temporary folder, removed with everything in it when
+// the object goes.
+class ScratchFolder {
+public:
+    explicit ScratchFolder(const std::wstring& name = L"juv-test");
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    const std::wstring& Path() const { return path_; } // ends in a backslash
+
+private:
+    std::wstring path_;
+};
+
+void RemoveTree(const std::wstring& path);
+void WriteBytes(const std::wstring& path, const std::vector<std::uint8_t>& bytes);
+std::vector<std::uint8_t> ReadBytes(const std::wstring& path);
+bool CopyTo(const std::wstring& from, const std::wstring& to);
+
+// The folder as Wine's Linux side sees it; empty when not running under Wine.
+std::string UnixPath(const std::wstring& path);
+// Makes a folder immutable (or not) with the Linux chattr, which even root cannot write past:
+// the one way to get a read-only folder when Wine runs as root. False when that is not possible.
+bool SetImmutable(const std::wstring& folder, bool immutable);
+
+struct ChildResult {
+    DWORD exitCode = 0;
+    std::wstring output; // standard output, read as UTF-16
+};
+
+// Starts program with exactly commandLine (nothing is added or quoted) and waits for it.
+ChildResult RunChild(const std::wstring& program, const std::wstring& commandLine, DWORD timeoutMs = 60000);
+
+} // namespace juv::test
