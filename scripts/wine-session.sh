@@ -51,6 +51,12 @@ if [ -d /usr/share/wine/fonts ] && [ ! -f "$fonts/marlett.ttf" ]; then
   mkdir -p "$fonts"
   cp /usr/share/wine/fonts/*.ttf "$fonts/" 2>/dev/null || true
 fi
+# Scratch folders a crashed or interrupted test run left in this prefix's temporary folder.
+for leftover in "$WINEPREFIX"/drive_c/users/*/Temp/juv-*; do
+  [ -e "$leftover" ] || continue
+  chattr -R -i "$leftover" 2>/dev/null || true
+  rm -rf "$leftover"
+done
 wineserver -p >/dev/null 2>&1
 # Wine's own services start with the first program. Started here, with no terminal or pipe of
 # the caller's, so that no test's output pipe is held open by them after the test has ended.

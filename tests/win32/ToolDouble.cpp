@@ -4,7 +4,7 @@
 //   fail:N        make "usb_driver", exit with code N
 //   nofolder      make nothing, exit 0
 //   hang:MS       make "usb_driver", then wait MS milliseconds before exiting 0
-//   crash         make "usb_driver", then die of an access violation
+//   crash         make "usb_driver", then die of an unhandled access violation
 //   spam:N        make "usb_driver", write N bytes to standard output, exit 0
 // A mode may carry a second part after '|' for the second run, e.g. "ok|fail:3".
 #include <windows.h>
@@ -56,8 +56,7 @@ int wmain() {
     if (mode == L"crash") {
         // No crash dialog: the process is to end the way a crashed tool ends, with its code.
         ::SetErrorMode(SEM_NOGPFAULTERRORBOX | SEM_FAILCRITICALERRORS);
-        volatile int* volatile nowhere = nullptr;
-        *nowhere = 1;
+        ::RaiseException(EXCEPTION_ACCESS_VIOLATION, EXCEPTION_NONCONTINUABLE, 0, nullptr);
     }
     if (mode.rfind(L"spam:", 0) == 0) {
         std::size_t left = std::wcstoul(mode.c_str() + 5, nullptr, 10);

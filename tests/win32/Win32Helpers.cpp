@@ -98,12 +98,12 @@ std::string UnixPath(const std::wstring& path) {
     return result;
 }
 
-bool SetImmutable(const std::wstring& folder, bool immutable) {
-    std::string unix = UnixPath(folder);
-    while (unix.size() > 1 && unix.back() == '/') unix.pop_back();
-    if (unix.empty()) return false;
-    std::wstring line = std::wstring(L"Z:\\usr\\bin\\chattr ") + (immutable ? L"+i " : L"-i ");
-    for (char c : unix) line += static_cast<wchar_t>(static_cast<unsigned char>(c));
+namespace {
+
+// Runs a Linux program (Wine starts those too) and waits for it.
+// Starts a Linux program (Wine starts those too). Wine gives no handle that can be waited for,
+// so the caller checks the program's effect instead; a short pause lets it finish first.
+bool RunUnix(std::wstring line) {
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
@@ -111,7 +111,41 @@ bool SetImmutable(const std::wstring& folder, bool immutable) {
         return false;
     UniqueHandle process(info.hProcess);
     UniqueHandle thread(info.hThread);
-    ::WaitForSingleObject(process.get(), 10000);
+    ::Sleep(500);
+    return true;
+}
+
+std::wstring Widen(const std::string& text) {
+    std::wstring wide;
+    for (char c : text) wide += static_cast<wchar_t>(static_cast<unsigned char>(c));
+    return wide;
+}
+
+} // namespace
+
+bool MapDrive(wchar_t letter, const std::wstring& folder) {
+    std::string drives = UnixPath(L"C:\\");
+    if (drives.empty()) return false;
+    while (!drives.empty() && drives.back() == '/') drives.pop_back();
+    // Drive C: itself is such a link, dosdevices/c:, so its parent is the folder of links.
+    drives = drives.substr(0, drives.find_last_of('/') + 1);
+    const std::wstring link = Widen(drives) + letter + L":";
+    RunUnix(L"Z:\\bin\\rm -f " + link);
+    if (folder.empty()) return true;
+    std::string target = UnixPath(folder);
+    while (target.size() > 1 && target.back() == '/') target.pop_back();
+    if (target.empty() || !RunUnix(L"Z:\\bin\\ln -s " + Widen(target) + L" " + link)) return false;
+    // Wine looks at its drive links again at most once a second.
+    ::Sleep(1500);
+    const std::wstring root = std::wstring(1, letter) + L":\\";
+    return ::GetFileAttributesW(root.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool SetImmutable(const std::wstring& folder, bool immutable) {
+    std::string unix = UnixPath(folder);
+    while (unix.size() > 1 && unix.back() == '/') unix.pop_back();
+    if (unix.empty()) return false;
+    if (!RunUnix(std::wstring(L"Z:\\usr\\bin\\chattr ") + (immutable ? L"+i " : L"-i ") + Widen(unix))) return false;
     // Whatever chattr says, what counts is whether the folder now refuses a new entry.
     const std::wstring probe = folder + L"\\immutable-probe";
     const bool refused = !::CreateDirectoryW(probe.c_str(), nullptr);
