@@ -1,5 +1,5 @@
 # The two commands a new user needs; each installs what is missing first.
-.PHONY: all deps build test run fuzz screenshots clean
+.PHONY: all deps build test run fuzz bench screenshots clean
 
 all: build
 
@@ -18,6 +18,9 @@ run: deps
 
 fuzz: deps
 	scripts/fuzz.sh 60
+
+bench: deps
+	scripts/bench.sh
 
 screenshots: deps
 	scripts/screenshots.sh

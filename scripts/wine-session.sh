@@ -44,6 +44,12 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineboot -i >/dev/null 2>&1
   wineserver -w
 fi
+# A crashing program simply ends, with its exception code, as on a machine without a debugger:
+# Wine's crash debugger would otherwise start and outlive it.
+if [ ! -f "$WINEPREFIX/.juv-no-debugger" ]; then
+  wine reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f >/dev/null 2>&1
+  touch "$WINEPREFIX/.juv-no-debugger"
+fi
 # Wine's own fonts (its Tahoma, and Marlett for the caption buttons) are not always found in
 # its data folder; the prefix's Fonts folder is always searched.
 fonts="$WINEPREFIX/drive_c/windows/Fonts"

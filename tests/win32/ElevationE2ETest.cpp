@@ -15,22 +15,8 @@ protected:
     // The installer windows other than the first instance's.
     static std::vector<HWND> OtherInstallers(DWORD firstId) {
         std::vector<HWND> others;
-        struct Search {
-            DWORD firstId;
-            std::vector<HWND>* found;
-        } search{firstId, &others};
-        ::EnumWindows(
-            [](HWND w, LPARAM data) CALLBACK -> BOOL {
-                auto& s = *reinterpret_cast<Search*>(data);
-                wchar_t name[64] = {};
-                ::GetClassNameW(w, name, 64);
-                DWORD owner = 0;
-                ::GetWindowThreadProcessId(w, &owner);
-                if (owner != s.firstId && ::lstrcmpW(name, L"TJUVDriverForm") == 0 && ::IsWindowVisible(w))
-                    s.found->push_back(w);
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&search));
+        for (HWND w : WindowsOf(0, L"TJUVDriverForm", firstId))
+            if (::IsWindowVisible(w)) others.push_back(w);
         return others;
     }
 };

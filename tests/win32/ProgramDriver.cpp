@@ -22,6 +22,7 @@ namespace {
 
 struct WindowSearch {
     DWORD processId;
+    DWORD excluded;
     const wchar_t* className;
     std::vector<HWND> found;
 };
@@ -32,14 +33,15 @@ BOOL CALLBACK CollectWindow(HWND window, LPARAM data) {
     ::GetWindowThreadProcessId(window, &owner);
     wchar_t name[256] = {};
     ::GetClassNameW(window, name, 256);
-    if (owner == search.processId && ::lstrcmpiW(name, search.className) == 0) search.found.push_back(window);
+    const bool process = search.processId != 0 ? owner == search.processId : owner != search.excluded;
+    if (process && ::lstrcmpiW(name, search.className) == 0) search.found.push_back(window);
     return TRUE;
 }
 
 } // namespace
 
-std::vector<HWND> WindowsOf(DWORD processId, const wchar_t* className) {
-    WindowSearch search{processId, className, {}};
+std::vector<HWND> WindowsOf(DWORD processId, const wchar_t* className, DWORD excluded) {
+    WindowSearch search{processId, excluded, className, {}};
     ::EnumWindows(&CollectWindow, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }

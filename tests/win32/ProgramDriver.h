@@ -47,7 +47,8 @@ private:
     HWND window_ = nullptr;
 };
 
-// Top-level windows of the process with that id and class.
-std::vector<HWND> WindowsOf(DWORD processId, const wchar_t* className);
+// Top-level windows of that class, of the process with that id (0: of every process but the
+// one excluded).
+std::vector<HWND> WindowsOf(DWORD processId, const wchar_t* className, DWORD excluded = 0);
 
 } // namespace juv::test

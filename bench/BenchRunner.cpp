@@ -1,0 +1,233 @@
+// Measures the installer against its baselines under the running system and prints a table of
+// medians. Each figure runs at least ten times, installer and baseline in turn.
+// Usage: bench_runner.exe RUNS [OUTPUT-FILE]
+#include "platform/win32/UniqueHandle.h"
+#include "tests/win32/ProgramDriver.h"
+#include "tests/win32/Win32Helpers.h"
+
+#include <windows.h>
+
+#include <psapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cwchar>
+#include <stdexcept>
+#include <string>
+#include <string>
+#include <vector>
+
+namespace juv::test {
+namespace {
+
+double Now() {
+    LARGE_INTEGER counter, frequency;
+    ::QueryPerformanceCounter(&counter);
+    ::QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+struct Started {
+    UniqueHandle process;
+    DWORD id = 0;
+};
+
+Started Launch(const std::wstring& exe, const std::wstring& arguments) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    std::wstring line = L"\"" + exe + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
+    if (!::CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+        throw std::runtime_error("cannot start");
+    Started started;
+    started.process.reset(info.hProcess);
+    UniqueHandle thread(info.hThread);
+    started.id = info.dwProcessId;
+    return started;
+}
+
+HWND VisibleWindow(DWORD id, const wchar_t* className) {
+    for (HWND w : WindowsOf(id, className))
+        if (::IsWindowVisible(w)) return w;
+    return nullptr;
+}
+
+std::wstring StatusOf(HWND window) {
+    HWND bar = ::FindWindowExW(window, nullptr, L"msctls_statusbar32", nullptr);
+    wchar_t text[256] = {};
+    DWORD_PTR length = 0;
+    if (bar) ::SendMessageTimeoutW(bar, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000, &length);
+    return text;
+}
+
+double CpuSeconds(HANDLE process) {
+    FILETIME created, exited, kernel, user;
+    if (!::GetProcessTimes(process, &created, &exited, &kernel, &user)) return -1;
+    const auto seconds = [](FILETIME t) {
+        return static_cast<double>((static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
+    };
+    return seconds(kernel) + seconds(user);
+}
+
+double PeakMegabytes(HANDLE process) {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof(counters);
+    if (!::GetProcessMemoryInfo(process, &counters, sizeof(counters))) return -1;
+    return static_cast<double>(counters.PeakWorkingSetSize) / (1024.0 * 1024.0);
+}
+
+void Finish(Started& started) {
+    if (::WaitForSingleObject(started.process.get(), 0) == WAIT_TIMEOUT) {
+        ::TerminateProcess(started.process.get(), 0);
+        ::WaitForSingleObject(started.process.get(), 10000);
+    }
+}
+
+struct Row {
+    const char* figure;
+    double installer;
+    double baseline; // negative: no baseline
+    const char* unit;
+    const char* goal;
+    bool met;
+};
+
+} // namespace
+} // namespace juv::test
+
+int wmain(int argc, wchar_t** argv) {
+    using namespace juv::test;
+    const int runs = argc > 1 ? std::max(10, static_cast<int>(std::wcstol(argv[1], nullptr, 10))) : 10;
+    const std::wstring bin = ProgramFolder();
+    ScratchFolder scratch(L"juv-bench");
+    const std::wstring installer = scratch.Path() + L"ZoroDerERIDovudi.exe";
+    const std::wstring unattended = scratch.Path() + L"auto\\";
+    ::CreateDirectoryW(unattended.c_str(), nullptr);
+    CopyTo(bin + L"ZoroDerERIDovudi.exe", installer);
+    CopyTo(bin + L"installer_e2e.exe", unattended + L"ZoroDerERIDovudi.exe");
+    const std::wstring tool = unattended + L"DARORED\\wdi-simple.exe";
+    ::CreateDirectoryW((unattended + L"DARORED").c_str(), nullptr);
+    CopyTo(bin + L"tool_double.exe", tool);
+    ::SetEnvironmentVariableW(L"JUV_TOOL_LOG", (scratch.Path() + L"tool-log.bin").c_str());
+    std::vector<Row> rows;
+
+    // Start-up: launch to the main window visible with its status text set.
+    std::vector<double> startInstaller, startBaseline, startSame, peakInstaller, peakBaseline, peakSame;
+    for (int i = 0; i < runs; ++i) {
+        {
+            const double t0 = Now();
+            Started p = Launch(installer, L"");
+            HWND w = nullptr;
+            while (!(w = VisibleWindow(p.id, L"TJUVDriverForm")) || StatusOf(w).rfind(L"TEST wdi-simple", 0) != 0) ::Sleep(1);
+            startInstaller.push_back(Now() - t0);
+            ::Sleep(2500); // the install sequence runs meanwhile; its peak counts
+            peakInstaller.push_back(PeakMegabytes(p.process.get()));
+            Finish(p);
+        }
+        {
+            const double t0 = Now();
+            Started p = Launch(bin + L"minimal_window.exe", L"");
+            while (!VisibleWindow(p.id, L"MinimalWindow")) ::Sleep(1);
+            startBaseline.push_back(Now() - t0);
+            ::Sleep(2500);
+            peakBaseline.push_back(PeakMegabytes(p.process.get()));
+            Finish(p);
+        }
+        {
+            const double t0 = Now();
+            Started p = Launch(bin + L"same_services.exe", L"");
+            while (!VisibleWindow(p.id, L"SameServices")) ::Sleep(1);
+            startSame.push_back(Now() - t0);
+            ::Sleep(2500);
+            peakSame.push_back(PeakMegabytes(p.process.get()));
+            Finish(p);
+        }
+    }
+    const double startRatio = Median(startInstaller) / Median(startBaseline);
+    rows.push_back({"Start-up to window with status", Median(startInstaller) * 1000, Median(startBaseline) * 1000, "ms",
+                    "ratio <= 1.10", startRatio <= 1.10});
+    rows.push_back({"Start-up, against the same services", Median(startInstaller) * 1000, Median(startSame) * 1000,
+                    "ms", "(floor)", Median(startInstaller) / Median(startSame) <= 1.10});
+
+    // Unattended: launch with /AUTO to exit, with a tool that ends at once.
+    std::vector<double> autoInstaller, autoBaseline, autoSame;
+    ::SetEnvironmentVariableW(L"JUV_TOOL_MODE", L"ok");
+    for (int i = 0; i < runs; ++i) {
+        RemoveTree(unattended + L"DARORED\\usb_driver");
+        {
+            const double t0 = Now();
+            Started p = Launch(unattended + L"ZoroDerERIDovudi.exe", L"/AUTO");
+            ::WaitForSingleObject(p.process.get(), 120000);
+            autoInstaller.push_back(Now() - t0);
+        }
+        {
+            const double t0 = Now();
+            Started p = Launch(bin + L"minimal_auto.exe", L"\"" + tool + L"\"");
+            ::WaitForSingleObject(p.process.get(), 120000);
+            autoBaseline.push_back(Now() - t0);
+        }
+        {
+            const double t0 = Now();
+            Started p = Launch(bin + L"same_services.exe", L"/auto \"" + tool + L"\"");
+            ::WaitForSingleObject(p.process.get(), 120000);
+            autoSame.push_back(Now() - t0);
+        }
+    }
+    const double autoRatio = Median(autoInstaller) / Median(autoBaseline);
+    rows.push_back({"Unattended run to exit", Median(autoInstaller) * 1000, Median(autoBaseline) * 1000, "ms",
+                    "ratio <= 1.05", autoRatio <= 1.05});
+    rows.push_back({"Unattended, against the same services", Median(autoInstaller) * 1000, Median(autoSame) * 1000, "ms",
+                    "(floor)", Median(autoInstaller) / Median(autoSame) <= 1.05});
+
+    // Idle while waiting: the CPU time a 5 s tool run adds to the installer's own.
+    std::vector<double> idle, idleSlow, idleFast;
+    for (int i = 0; i < runs; ++i) {
+        double cpu[2];
+        const wchar_t* modes[2] = {L"ok|hang:5000", L"ok"};
+        for (int m = 0; m < 2; ++m) {
+            RemoveTree(unattended + L"DARORED\\usb_driver");
+            ::SetEnvironmentVariableW(L"JUV_TOOL_MODE", modes[m]);
+            Started p = Launch(unattended + L"ZoroDerERIDovudi.exe", L"/AUTO");
+            ::WaitForSingleObject(p.process.get(), 120000);
+            cpu[m] = CpuSeconds(p.process.get());
+        }
+        idle.push_back(cpu[0] - cpu[1]);
+        idleSlow.push_back(cpu[0]);
+        idleFast.push_back(cpu[1]);
+    }
+    rows.push_back({"CPU while a tool runs 5 s", Median(idle) * 1000, -1, "ms", "< 50 ms", Median(idle) < 0.050});
+
+    const double size = static_cast<double>(ReadBytes(bin + L"installer_nopayload.exe").size()) / 1024.0;
+    rows.push_back({"Executable without payload", size, -1, "KB", "<= 200 KB", size <= 200});
+
+    rows.push_back({"Peak working set", Median(peakInstaller), Median(peakBaseline), "MB", "<= 8 MB",
+                    Median(peakInstaller) <= 8});
+    rows.push_back({"Peak working set, against the same services", Median(peakInstaller), Median(peakSame), "MB",
+                    "(floor)", Median(peakInstaller) <= 8});
+
+    std::string table = "| Figure | Installer | Baseline | Ratio | Goal | Met |\n|---|---|---|---|---|---|\n";
+    char line[512];
+    for (const Row& r : rows) {
+        if (r.baseline >= 0)
+            std::snprintf(line, sizeof(line), "| %s | %.1f %s | %.1f %s | %.3f | %s | %s |\n", r.figure, r.installer, r.unit,
+                          r.baseline, r.unit, r.installer / r.baseline, r.goal, r.met ? "yes" : "no");
+        else
+            std::snprintf(line, sizeof(line), "| %s | %.1f %s | | | %s | %s |\n", r.figure, r.installer, r.unit, r.goal,
+                          r.met ? "yes" : "no");
+        table += line;
+    }
+    std::snprintf(line, sizeof(line),
+                  "\nRuns per figure: %d each, installer and baseline in turn; medians. CPU with a 5 s tool run: "
+                  "%.1f ms, with an instant one: %.1f ms.\n",
+                  runs, Median(idleSlow) * 1000, Median(idleFast) * 1000);
+    table += line;
+    std::fputs(table.c_str(), stdout);
+    if (argc > 2) WriteBytes(argv[2], std::vector<std::uint8_t>(table.begin(), table.end()));
+    return 0;
+}
