@@ -1,7 +1,6 @@
 // Measures the installer against its baselines under the running system and prints a table of
 // medians. Each figure runs at least ten times, installer and baseline in turn.
 // Usage: bench_runner.exe RUNS [OUTPUT-FILE]
-#include "platform/win32/UniqueHandle.h"
 #include "tests/win32/ProgramDriver.h"
 #include "tests/win32/Win32Helpers.h"
 
@@ -33,39 +32,6 @@ double Median(std::vector<double> values) {
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-struct Started {
-    UniqueHandle process;
-    DWORD id = 0;
-};
-
-Started Launch(const std::wstring& exe, const std::wstring& arguments) {
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    std::wstring line = L"\"" + exe + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
-    if (!::CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
-        throw std::runtime_error("cannot start");
-    Started started;
-    started.process.reset(info.hProcess);
-    UniqueHandle thread(info.hThread);
-    started.id = info.dwProcessId;
-    return started;
-}
-
-HWND VisibleWindow(DWORD id, const wchar_t* className) {
-    for (HWND w : WindowsOf(id, className))
-        if (::IsWindowVisible(w)) return w;
-    return nullptr;
-}
-
-std::wstring StatusOf(HWND window) {
-    HWND bar = ::FindWindowExW(window, nullptr, L"msctls_statusbar32", nullptr);
-    wchar_t text[256] = {};
-    DWORD_PTR length = 0;
-    if (bar) ::SendMessageTimeoutW(bar, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000, &length);
-    return text;
-}
-
 double CpuSeconds(HANDLE process) {
     FILETIME created, exited, kernel, user;
     if (!::GetProcessTimes(process, &created, &exited, &kernel, &user)) return -1;
@@ -80,13 +46,6 @@ double PeakMegabytes(HANDLE process) {
     counters.cb = sizeof(counters);
     if (!::GetProcessMemoryInfo(process, &counters, sizeof(counters))) return -1;
     return static_cast<double>(counters.PeakWorkingSetSize) / (1024.0 * 1024.0);
-}
-
-void Finish(Started& started) {
-    if (::WaitForSingleObject(started.process.get(), 0) == WAIT_TIMEOUT) {
-        ::TerminateProcess(started.process.get(), 0);
-        ::WaitForSingleObject(started.process.get(), 10000);
-    }
 }
 
 struct Row {
@@ -117,37 +76,24 @@ int wmain(int argc, wchar_t** argv) {
     ::SetEnvironmentVariableW(L"JUV_TOOL_LOG", (scratch.Path() + L"tool-log.bin").c_str());
     std::vector<Row> rows;
 
-    // Start-up: launch to the main window visible with its status text set.
+    // Start-up: launch to the main window visible with its status text set. Each program
+    // stays up a moment longer so that its peak working set includes its first seconds of work
+    // (the installer's sequence runs meanwhile).
     std::vector<double> startInstaller, startBaseline, startSame, peakInstaller, peakBaseline, peakSame;
+    const auto measureStart = [](const std::wstring& exe, const wchar_t* className, bool withStatus,
+                                 std::vector<double>& times, std::vector<double>& peaks) {
+        const double t0 = Now();
+        RunningProgram p(exe, L"");
+        while (!p.FindVisibleWindow(className) || (withStatus && p.StatusText().rfind(L"TEST wdi-simple", 0) != 0))
+            ::Sleep(1);
+        times.push_back(Now() - t0);
+        ::Sleep(2500);
+        peaks.push_back(PeakMegabytes(p.Process()));
+    };
     for (int i = 0; i < runs; ++i) {
-        {
-            const double t0 = Now();
-            Started p = Launch(installer, L"");
-            HWND w = nullptr;
-            while (!(w = VisibleWindow(p.id, L"TJUVDriverForm")) || StatusOf(w).rfind(L"TEST wdi-simple", 0) != 0) ::Sleep(1);
-            startInstaller.push_back(Now() - t0);
-            ::Sleep(2500); // the install sequence runs meanwhile; its peak counts
-            peakInstaller.push_back(PeakMegabytes(p.process.get()));
-            Finish(p);
-        }
-        {
-            const double t0 = Now();
-            Started p = Launch(bin + L"minimal_window.exe", L"");
-            while (!VisibleWindow(p.id, L"MinimalWindow")) ::Sleep(1);
-            startBaseline.push_back(Now() - t0);
-            ::Sleep(2500);
-            peakBaseline.push_back(PeakMegabytes(p.process.get()));
-            Finish(p);
-        }
-        {
-            const double t0 = Now();
-            Started p = Launch(bin + L"same_services.exe", L"");
-            while (!VisibleWindow(p.id, L"SameServices")) ::Sleep(1);
-            startSame.push_back(Now() - t0);
-            ::Sleep(2500);
-            peakSame.push_back(PeakMegabytes(p.process.get()));
-            Finish(p);
-        }
+        measureStart(installer, L"TJUVDriverForm", true, startInstaller, peakInstaller);
+        measureStart(bin + L"minimal_window.exe", L"MinimalWindow", false, startBaseline, peakBaseline);
+        measureStart(bin + L"same_services.exe", L"SameServices", false, startSame, peakSame);
     }
     const double startRatio = Median(startInstaller) / Median(startBaseline);
     rows.push_back({"Start-up to window with status", Median(startInstaller) * 1000, Median(startBaseline) * 1000, "ms",
@@ -157,27 +103,18 @@ int wmain(int argc, wchar_t** argv) {
 
     // Unattended: launch with /AUTO to exit, with a tool that ends at once.
     std::vector<double> autoInstaller, autoBaseline, autoSame;
+    const auto measureRun = [](const std::wstring& exe, const std::wstring& arguments, std::vector<double>& times) {
+        const double t0 = Now();
+        RunningProgram p(exe, arguments);
+        ::WaitForSingleObject(p.Process(), 120000);
+        times.push_back(Now() - t0);
+    };
     ::SetEnvironmentVariableW(L"JUV_TOOL_MODE", L"ok");
     for (int i = 0; i < runs; ++i) {
         RemoveTree(unattended + L"DARORED\\usb_driver");
-        {
-            const double t0 = Now();
-            Started p = Launch(unattended + L"ZoroDerERIDovudi.exe", L"/AUTO");
-            ::WaitForSingleObject(p.process.get(), 120000);
-            autoInstaller.push_back(Now() - t0);
-        }
-        {
-            const double t0 = Now();
-            Started p = Launch(bin + L"minimal_auto.exe", L"\"" + tool + L"\"");
-            ::WaitForSingleObject(p.process.get(), 120000);
-            autoBaseline.push_back(Now() - t0);
-        }
-        {
-            const double t0 = Now();
-            Started p = Launch(bin + L"same_services.exe", L"/auto \"" + tool + L"\"");
-            ::WaitForSingleObject(p.process.get(), 120000);
-            autoSame.push_back(Now() - t0);
-        }
+        measureRun(unattended + L"ZoroDerERIDovudi.exe", L"/AUTO", autoInstaller);
+        measureRun(bin + L"minimal_auto.exe", L"\"" + tool + L"\"", autoBaseline);
+        measureRun(bin + L"same_services.exe", L"/auto \"" + tool + L"\"", autoSame);
     }
     const double autoRatio = Median(autoInstaller) / Median(autoBaseline);
     rows.push_back({"Unattended run to exit", Median(autoInstaller) * 1000, Median(autoBaseline) * 1000, "ms",
@@ -193,9 +130,9 @@ int wmain(int argc, wchar_t** argv) {
         for (int m = 0; m < 2; ++m) {
             RemoveTree(unattended + L"DARORED\\usb_driver");
             ::SetEnvironmentVariableW(L"JUV_TOOL_MODE", modes[m]);
-            Started p = Launch(unattended + L"ZoroDerERIDovudi.exe", L"/AUTO");
-            ::WaitForSingleObject(p.process.get(), 120000);
-            cpu[m] = CpuSeconds(p.process.get());
+            RunningProgram p(unattended + L"ZoroDerERIDovudi.exe", L"/AUTO");
+            ::WaitForSingleObject(p.Process(), 120000);
+            cpu[m] = CpuSeconds(p.Process());
         }
         idle.push_back(cpu[0] - cpu[1]);
         idleSlow.push_back(cpu[0]);

@@ -21,8 +21,9 @@ echo "$table"
 
 cpu=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')
 emulated=""
-/usr/lib/i386-linux-gnu/ld-linux.so.2 --version >/dev/null 2>&1 && ! grep -q qemu /proc/sys/fs/binfmt_misc/qemu-i386 2>/dev/null \
-  || emulated=" 32-bit code runs through $(qemu-i386 --version | head -1) (the kernel has no 32-bit support)."
+if [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
+  emulated=" 32-bit code runs through $(qemu-i386 --version | head -1) (the kernel has no 32-bit support)."
+fi
 {
   echo "# Benchmark results"
   echo

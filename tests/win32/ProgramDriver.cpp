@@ -65,11 +65,16 @@ RunningProgram::~RunningProgram() {
     }
 }
 
+HWND RunningProgram::FindVisibleWindow(const wchar_t* className) {
+    for (HWND w : WindowsOf(id_, className))
+        if (::IsWindowVisible(w)) return window_ = w;
+    return nullptr;
+}
+
 HWND RunningProgram::WaitForWindow(DWORD timeoutMs) {
     const DWORD start = ::GetTickCount();
     do {
-        for (HWND w : WindowsOf(id_, L"TJUVDriverForm"))
-            if (::IsWindowVisible(w)) return window_ = w;
+        if (HWND w = FindVisibleWindow()) return w;
         ::Sleep(10);
     } while (::GetTickCount() - start < timeoutMs);
     return nullptr;

@@ -19,6 +19,10 @@ public:
     RunningProgram& operator=(const RunningProgram&) = delete;
 
     DWORD Id() const { return id_; }
+    HANDLE Process() const { return process_.get(); }
+    // A visible top-level window of the program of that class, now; null when there is none.
+    // The installer's main window found so becomes Window().
+    HWND FindVisibleWindow(const wchar_t* className = L"TJUVDriverForm");
     // The main window once it is visible; null when it did not come within the time.
     HWND WaitForWindow(DWORD timeoutMs = 30000);
     HWND Window() const { return window_; }
