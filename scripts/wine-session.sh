@@ -44,11 +44,15 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineboot -i >/dev/null 2>&1
   wineserver -w
 fi
-# A crashing program simply ends, with its exception code, as on a machine without a debugger:
-# Wine's crash debugger would otherwise start and outlive it.
-if [ ! -f "$WINEPREFIX/.juv-no-debugger" ]; then
-  wine reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f >/dev/null 2>&1
-  touch "$WINEPREFIX/.juv-no-debugger"
+# A crashing program simply ends, with its exception code, as on a machine without a debugger.
+# Without a Debugger entry Wine falls back to its own winedbg, which under an emulator can hang
+# for good and keep the whole session alive; a debugger that cannot be started means none runs.
+if [ ! -f "$WINEPREFIX/.juv-no-debugger-2" ]; then
+  wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /t REG_SZ \
+    /d 'juv-no-crash-debugger.exe %ld %ld' /f >/dev/null 2>&1 || exit 1
+  wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Auto /t REG_SZ /d 1 /f \
+    >/dev/null 2>&1 || exit 1
+  touch "$WINEPREFIX/.juv-no-debugger-2"
 fi
 # Wine's own fonts (its Tahoma, and Marlett for the caption buttons) are not always found in
 # its data folder; the prefix's Fonts folder is always searched.
@@ -63,7 +67,20 @@ for leftover in "$WINEPREFIX"/drive_c/users/*/Temp/juv-*; do
   chattr -R -i "$leftover" 2>/dev/null || true
   rm -rf "$leftover"
 done
-wineserver -p >/dev/null 2>&1
+# The persistent wineserver must be the one that runs the session. A server started on demand
+# by an earlier command lives on for a moment, and "wineserver -p" refuses to start beside it;
+# the next program would then start a new server and Wine's services as its own children, and
+# those hold that program's output pipe open long after it has ended.
+started=""
+for _ in 1 2 3 4 5; do
+  wineserver -w >/dev/null 2>&1
+  if wineserver -p >/dev/null 2>&1; then started=1; break; fi
+  sleep 1
+done
+if [ -z "$started" ]; then
+  echo "wine-session: could not start a persistent wineserver for $WINEPREFIX" >&2
+  exit 1
+fi
 # Wine's own services start with the first program. Started here, with no terminal or pipe of
 # the caller's, so that no test's output pipe is held open by them after the test has ended.
 wine wineboot </dev/null >/dev/null 2>&1
