@@ -13,7 +13,6 @@
 #include <cwchar>
 #include <stdexcept>
 #include <string>
-#include <string>
 #include <vector>
 
 namespace juv::test {

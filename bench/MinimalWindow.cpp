@@ -1,4 +1,6 @@
 // Baseline for the start-up figure: a Win32 program that opens one empty window and waits.
+#include "bench/Baseline.h"
+
 #include <windows.h>
 
 namespace {
@@ -14,14 +16,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 } // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
-    WNDCLASSW windowClass{};
-    windowClass.lpfnWndProc = &WindowProc;
-    windowClass.hInstance = instance;
-    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    windowClass.lpszClassName = L"MinimalWindow";
-    ::RegisterClassW(&windowClass);
-    HWND window = ::CreateWindowExW(0, L"MinimalWindow", L"Minimal", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
-                                    744, 403, nullptr, nullptr, instance, nullptr);
+    HWND window = juv::CreateEmptyWindow(instance, L"MinimalWindow", L"Minimal", &WindowProc);
     ::ShowWindow(window, showCommand == SW_SHOWDEFAULT ? SW_SHOWNORMAL : showCommand);
     MSG message;
     while (::GetMessageW(&message, nullptr, 0, 0) > 0) ::DispatchMessageW(&message);

@@ -3,6 +3,8 @@
 // same manifest, the shell's administrator test) and, with "/auto TOOL", the same two shell
 // runs of the tool one second after the start, after which it closes. Whatever this program
 // costs is the floor for any program built on those services.
+#include "bench/Baseline.h"
+
 #include <windows.h>
 
 #include <commctrl.h>
@@ -21,20 +23,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     case WM_TIMER: {
         ::KillTimer(window, 1);
         if (!tool.empty() && ::IsUserAnAdmin()) {
-            const std::wstring file = L"\"" + tool + L"\"";
-            for (int run = 0; run < 2; ++run) {
-                SHELLEXECUTEINFOW info{};
-                info.cbSize = sizeof(info);
-                info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
-                info.lpVerb = L"open";
-                info.lpFile = file.c_str();
-                info.lpParameters = L"--vid 0x1781 --pid 0x7F4";
-                info.nShow = SW_SHOWNORMAL;
-                if (::ShellExecuteExW(&info) && info.hProcess != nullptr) {
-                    ::WaitForSingleObject(info.hProcess, 60000);
-                    ::CloseHandle(info.hProcess);
-                }
-            }
+            juv::RunToolTwice(tool);
             ::PostMessageW(window, WM_CLOSE, 0, 0);
         }
         return 0;
@@ -52,6 +41,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     int argc = 0;
     wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
+    const juv::UniqueLocal arguments(reinterpret_cast<HLOCAL>(argv));
     if (argc > 2 && ::lstrcmpiW(argv[1], L"/auto") == 0) tool = argv[2];
     ::OleInitialize(nullptr);
     ::CoInitialize(nullptr);
@@ -59,14 +49,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     ::InitCommonControlsEx(&controls);
     ::IsUserAnAdmin();
 
-    WNDCLASSW windowClass{};
-    windowClass.lpfnWndProc = &WindowProc;
-    windowClass.hInstance = instance;
-    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    windowClass.lpszClassName = L"SameServices";
-    ::RegisterClassW(&windowClass);
-    HWND window = ::CreateWindowExW(0, L"SameServices", L"Same services", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                                    CW_USEDEFAULT, 744, 403, nullptr, nullptr, instance, nullptr);
+    HWND window = juv::CreateEmptyWindow(instance, L"SameServices", L"Same services", &WindowProc);
     HWND bar = ::CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0, window,
                                  nullptr, instance, nullptr);
     ::SendMessageW(bar, SB_SIMPLE, TRUE, 0);

@@ -100,7 +100,6 @@ std::string UnixPath(const std::wstring& path) {
 
 namespace {
 
-// Runs a Linux program (Wine starts those too) and waits for it.
 // Starts a Linux program (Wine starts those too). Wine gives no handle that can be waited for,
 // so the caller checks the program's effect instead; a short pause lets it finish first.
 bool RunUnix(std::wstring line) {
@@ -121,20 +120,25 @@ std::wstring Widen(const std::string& text) {
     return wide;
 }
 
+// The Linux path of a Windows folder, without a trailing slash, ready for a Linux command line;
+// empty when Wine cannot tell it.
+std::wstring UnixFolder(const std::wstring& folder) {
+    std::string unix = UnixPath(folder);
+    while (unix.size() > 1 && unix.back() == '/') unix.pop_back();
+    return Widen(unix);
+}
+
 } // namespace
 
 bool MapDrive(wchar_t letter, const std::wstring& folder) {
-    std::string drives = UnixPath(L"C:\\");
+    const std::wstring drives = UnixFolder(L"C:\\");
     if (drives.empty()) return false;
-    while (!drives.empty() && drives.back() == '/') drives.pop_back();
     // Drive C: itself is such a link, dosdevices/c:, so its parent is the folder of links.
-    drives = drives.substr(0, drives.find_last_of('/') + 1);
-    const std::wstring link = Widen(drives) + letter + L":";
+    const std::wstring link = drives.substr(0, drives.find_last_of(L'/') + 1) + letter + L":";
     RunUnix(L"Z:\\bin\\rm -f " + link);
     if (folder.empty()) return true;
-    std::string target = UnixPath(folder);
-    while (target.size() > 1 && target.back() == '/') target.pop_back();
-    if (target.empty() || !RunUnix(L"Z:\\bin\\ln -s " + Widen(target) + L" " + link)) return false;
+    const std::wstring target = UnixFolder(folder);
+    if (target.empty() || !RunUnix(L"Z:\\bin\\ln -s " + target + L" " + link)) return false;
     // Wine looks at its drive links again at most once a second.
     ::Sleep(1500);
     const std::wstring root = std::wstring(1, letter) + L":\\";
@@ -142,10 +146,9 @@ bool MapDrive(wchar_t letter, const std::wstring& folder) {
 }
 
 bool SetImmutable(const std::wstring& folder, bool immutable) {
-    std::string unix = UnixPath(folder);
-    while (unix.size() > 1 && unix.back() == '/') unix.pop_back();
+    const std::wstring unix = UnixFolder(folder);
     if (unix.empty()) return false;
-    if (!RunUnix(std::wstring(L"Z:\\usr\\bin\\chattr ") + (immutable ? L"+i " : L"-i ") + Widen(unix))) return false;
+    if (!RunUnix(std::wstring(L"Z:\\usr\\bin\\chattr ") + (immutable ? L"+i " : L"-i ") + unix)) return false;
     // Whatever chattr says, what counts is whether the folder now refuses a new entry.
     const std::wstring probe = folder + L"\\immutable-probe";
     const bool refused = !::CreateDirectoryW(probe.c_str(), nullptr);
