@@ -16,12 +16,70 @@ sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 export DEBIAN_FRONTEND=noninteractive
 
+# A package mirror in the middle of a sync serves indexes that do not match their signed
+# release file ("File has unexpected size ... Mirror sync in progress?"), and apt-get update
+# fails. That usually clears within minutes, so the update is tried a few times; if it still
+# fails, the install goes on with the indexes apt has, which is often enough. apt's signature
+# and hash checks stay on: a mismatched index is never used.
+update_tries=${JUV_APT_UPDATE_TRIES:-4}
+update_pause=${JUV_APT_UPDATE_PAUSE:-20}
 apt_updated=0
+failed_indexes=""
 apt_update() {
-  if [ "$apt_updated" -eq 0 ]; then
-    "${sudo_cmd[@]}" apt-get update -q
-    apt_updated=1
+  [ "$apt_updated" -eq 0 ] || return 0
+  apt_updated=1
+  local log try
+  log=$(mktemp)
+  for try in $(seq 1 "$update_tries"); do
+    if "${sudo_cmd[@]}" apt-get update -q 2>&1 | tee "$log" && ! grep -q '^[EW]: Failed to fetch' "$log"; then
+      failed_indexes=""
+      rm -f "$log"
+      return 0
+    fi
+    failed_indexes=$(sed -n 's/^[EW]: Failed to fetch \([^ ]*\).*/\1/p' "$log")
+    [ -n "$failed_indexes" ] || failed_indexes="(see apt-get's messages above)"
+    if [ "$try" -lt "$update_tries" ]; then
+      echo "install-deps: apt-get update failed (try $try of $update_tries); trying again in ${update_pause} s" >&2
+      sleep "$update_pause"
+    fi
+  done
+  rm -f "$log"
+  echo "install-deps: apt-get update still fails; going on with the package indexes apt has" >&2
+}
+
+# Installs the packages; on failure explains what went wrong and what to do, and stops.
+apt_install() {
+  if "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "$@"; then return 0; fi
+  # With one architecture's index of a suite missing, that suite offers newer versions for the
+  # other architecture only, and packages that must be the same version in both (libssl3 and
+  # libssl3:i386, say) cannot be resolved. Once more, then, with that suite's versions taken
+  # only where nothing else offers the package: both architectures come from the same suites.
+  # Every package is still checked against its signed index.
+  local suites="" prefs
+  suites=$(printf '%s\n' $failed_indexes | sed -n 's|.*/dists/\([^/]*\)/.*|\1|p' | sort -u)
+  if [ -n "$suites" ]; then
+    prefs=$(mktemp)
+    for suite in $suites; do
+      printf 'Package: *\nPin: release n=%s\nPin-Priority: 100\n\n' "$suite" >>"$prefs"
+    done
+    echo "install-deps: trying again without the newer versions of: $suites" >&2
+    if "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends -o "Dir::Etc::Preferences=$prefs" "$@"; then
+      rm -f "$prefs"
+      echo "install-deps: installed without the updates of $suites; run 'apt-get upgrade' once the mirror has caught up" >&2
+      return 0
+    fi
+    rm -f "$prefs"
   fi
+  {
+    echo
+    echo "install-deps: could not install: $*"
+    if [ -n "$failed_indexes" ]; then
+      echo "install-deps: these package indexes could not be downloaded (the mirror is probably being updated):"
+      printf '  %s\n' $failed_indexes
+    fi
+    echo "install-deps: wait a few minutes for the package mirror, then run the same command again."
+  } >&2
+  exit 1
 }
 
 installed() {
@@ -39,7 +97,7 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]}"
   apt_update
-  "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+  apt_install "${missing[@]}"
 fi
 
 # Some kernels are built or booted without 32-bit support (Wine's loader then fails with
@@ -60,7 +118,7 @@ if [ "$(qemu_major)" = "" ] || [ "$(qemu_major)" -lt 8 ]; then
   fi
   apt_updated=0
   apt_update
-  "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends -t bookworm-backports qemu-user
+  apt_install -t bookworm-backports qemu-user
 fi
 
 binfmt=/proc/sys/fs/binfmt_misc
