@@ -38,6 +38,7 @@ std::wstring ExceptionMessage(std::exception_ptr error) {
 
 void ShowException(UserInterface& ui, const CommandLineService& commandLine,
                    std::exception_ptr error) {
+    ui.SetProgress(TaskbarProgress::Error);
     ui.ShowErrorBox(ErrorBoxText(ExceptionMessage(error)),
                     ApplicationTitle(commandLine.ModuleFileName(), ui));
 }

@@ -6,6 +6,7 @@
 #include "platform/Error.h"
 #include "platform/ScopeExit.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace juv {
@@ -32,6 +33,47 @@ constexpr wchar_t SecondCommandLine[] =
 // A server that survives this many passes of the stop loop is reported instead of being
 // retried for ever with the window frozen.
 constexpr int MaxKillPasses = 20;
+
+// The device the driver is for, as Windows names it among a device's hardware IDs.
+constexpr wchar_t DeviceHardwareId[] = L"USB\\VID_1781&PID_07F4&MI_00";
+constexpr wchar_t DriverService[] = L"libusb0";
+// Windows may take a moment to restart a device on its new driver: a device that is not yet
+// on it is looked at again this often, this far apart, before the install counts as failed.
+constexpr int DeviceLooksAgain = 10;
+constexpr auto DeviceLookInterval = 500ms;
+
+// The meanings the driver-installer library gives its result codes.
+const wchar_t* ToolCodeMeaning(std::int32_t code) {
+    switch (code) {
+    case -1: return L"input/output error";
+    case -2: return L"invalid parameter";
+    case -3: return L"access denied";
+    case -4: return L"device not found";
+    case -5: return L"not found";
+    case -6: return L"busy";
+    case -7: return L"timed out";
+    case -8: return L"overflow";
+    case -9: return L"another driver installation is pending";
+    case -10: return L"interrupted";
+    case -11: return L"out of resources";
+    case -12: return L"not supported on this system";
+    case -13: return L"already exists";
+    case -14: return L"cancelled by the user";
+    case -15: return L"administrator rights required";
+    case -16: return L"32-bit tool on 64-bit Windows";
+    case -17: return L"bad INF file";
+    case -18: return L"catalog file missing";
+    case -19: return L"unsigned drivers blocked by system policy";
+    case -99: return L"other error";
+    default: return nullptr;
+    }
+}
+
+bool EqualIgnoringCase(std::wstring a, std::wstring b) {
+    UpCaseAscii(a);
+    UpCaseAscii(b);
+    return a == b;
+}
 
 // A signed decimal number. Written out by hand: the library's formatting drags the whole
 // printf machinery into a program that needs nothing else of it.
@@ -64,6 +106,25 @@ std::wstring TrimErrorText(std::wstring text) {
 }
 
 } // namespace
+
+std::optional<DeviceVerdict> JudgeDevices(const std::optional<std::vector<PresentDevice>>& devices) {
+    if (!devices) return std::nullopt;
+    bool found = false;
+    for (const PresentDevice& device : *devices) {
+        const bool ours = std::any_of(device.hardwareIds.begin(), device.hardwareIds.end(),
+                                      [](const std::wstring& id) { return EqualIgnoringCase(id, DeviceHardwareId); });
+        if (!ours) continue;
+        found = true;
+        // A device without a driver has a problem code too; the missing driver says more.
+        if (device.service.empty()) return DeviceVerdict{false, L"Device JUV VCOM has no driver"};
+        if (!EqualIgnoringCase(device.service, DriverService))
+            return DeviceVerdict{false, L"Device JUV VCOM still uses driver " + device.service};
+        if (device.problem != 0)
+            return DeviceVerdict{false, L"Device JUV VCOM problem code " + Decimal(device.problem)};
+    }
+    if (!found) return DeviceVerdict{true, L"Driver installed; device JUV VCOM not connected"};
+    return DeviceVerdict{true, L"Device JUV VCOM is using driver libusb0"};
+}
 
 std::wstring InOutErrorMessage(std::uint32_t code, const std::wstring& path) {
     switch (code) {
@@ -109,7 +170,12 @@ void TJUVDriverForm::FormCreate() {
     FindServerProcess(s_.processes);
     if (vizavuRunning) s_.ui.SetLabelText(L"Please close JUV USB to TCP Server (VIZAVU.exe) first!");
 
-    isAuto = CmdParamPresent(s_.commandLine, AutoSwitch);
+    isAuto = Unattended();
+}
+
+bool TJUVDriverForm::Unattended() const {
+    // A silent run is an unattended one that nobody even sees.
+    return CmdParamPresent(s_.commandLine, AutoSwitch) || CmdParamPresent(s_.commandLine, SilentSwitch);
 }
 
 void TJUVDriverForm::ProbePayload() {
@@ -128,10 +194,21 @@ void TJUVDriverForm::ProbePayload() {
 void TJUVDriverForm::Timer1Timer() {
     // Stopped first, so that nothing inside the sequence can bring a second tick.
     s_.ui.StopTimer();
-    if (s_.shell.IsUserAnAdmin()) InstallDriver();
+    // A tick that someone else posts while the sequence waits starts nothing.
+    if (installing_ || !s_.shell.IsUserAnAdmin()) return;
+    installing_ = true;
+    s_.ui.SetInstalling(true);
+    const ScopeExit installed([this] {
+        installing_ = false;
+        s_.ui.SetInstalling(false);
+    });
+    InstallDriver();
 }
 
-void TJUVDriverForm::Button1Click() { ElevateSelf(); }
+void TJUVDriverForm::Button1Click() {
+    if (installing_) return;
+    ElevateSelf();
+}
 
 void TJUVDriverForm::InstallDriver() {
     KillServer();
@@ -153,6 +230,7 @@ void TJUVDriverForm::InstallDriver() {
 
     if (!DirectoryExists(s_.files, driverFolder)) {
         s_.ui.SetLabelText(L"Creating driver");
+        CheckToolFolder(installFolder);
         // Whatever this run reports, the driver folder it leaves is what counts.
         ExecuteTool(quotedToolPath, FirstCommandLine);
     }
@@ -162,19 +240,41 @@ void TJUVDriverForm::InstallDriver() {
         failure = L"Driver folder missing";
     } else {
         s_.ui.SetLabelText(L"Installing driver");
+        CheckToolFolder(installFolder);
         failure = FailureReason(ExecuteTool(quotedToolPath, SecondCommandLine));
     }
 
-    if (failure) {
+    // The tool exits with 0 also when it only prepared the driver for a device that is not
+    // there, or when the device stayed on another driver: Windows has the last word.
+    const DeviceVerdict verdict = failure ? DeviceVerdict{false, *failure} : AskTheDevice();
+    if (!verdict.done) {
         // The window stays open, /AUTO or not, so the technician sees what went wrong.
         s_.ui.SetLabelText(L"FAILED!");
-        s_.ui.SetStatusText(*failure);
+        s_.ui.SetStatusText(verdict.status);
+        s_.ui.InstallFinished(false, verdict.status);
         return;
     }
 
     s_.ui.SetLabelText(L"DONE!");
+    s_.ui.SetStatusText(verdict.status);
+    s_.ui.InstallFinished(true, verdict.status);
     // The command line is asked again rather than trusting what creation saw.
-    if (CmdParamPresent(s_.commandLine, AutoSwitch)) s_.ui.CloseMainWindow();
+    if (Unattended()) s_.ui.CloseMainWindow();
+}
+
+DeviceVerdict TJUVDriverForm::AskTheDevice() {
+    std::optional<DeviceVerdict> failed;
+    for (int look = 0;; ++look) {
+        const std::optional<DeviceVerdict> verdict = JudgeDevices(s_.devices.PresentUsbDevices());
+        // Nothing to go on at all: the driver is in place, whether the device took it is unknown.
+        if (!verdict && !failed) return {true, L"Driver installed; device state unknown"};
+        if (verdict) {
+            if (verdict->done) return *verdict;
+            failed = verdict;
+        }
+        if (look == DeviceLooksAgain) return *failed;
+        s_.processes.Sleep(DeviceLookInterval);
+    }
 }
 
 void TJUVDriverForm::KillServer() {
@@ -214,7 +314,8 @@ void TJUVDriverForm::CreateInstallFolder(const std::wstring& installFolder) {
     // follows then fails with its own, more telling error.
     try {
         if (!DirectoryExists(s_.files, installFolder)) {
-            if (const std::uint32_t error = s_.files.MakeDirectory(installFolder))
+            // The tool runs from here with administrator rights: nobody else may change it.
+            if (const std::uint32_t error = s_.files.MakeDirectory(installFolder, FolderAccess::AdministratorsChange))
                 throw Error(InOutErrorMessage(error, installFolder), error);
         }
     } catch (...) {
@@ -226,6 +327,30 @@ std::unique_ptr<Resource> TJUVDriverForm::OpenPayload() {
     std::unique_ptr<Resource> payload = s_.resources.FindRcData(PayloadName);
     if (!payload) throw Error(std::wstring(L"Ressource ") + PayloadName + L" nicht gefunden");
     return payload;
+}
+
+void TJUVDriverForm::CheckToolFolder(const std::wstring& installFolder) {
+    // Windows loads DLLs, manifests and redirections it finds beside a program into it, and
+    // the tool runs with administrator rights: its folder may hold nothing of that kind. Such a
+    // file is shown, never deleted: it may be someone's, and the technician should see it.
+    std::vector<std::wstring> names;
+    if (const std::uint32_t error = s_.files.ListFolder(installFolder, names))
+        throw Error(InOutErrorMessage(error, installFolder), error);
+    std::wstring first, firstKey;
+    for (const std::wstring& name : names) {
+        std::wstring key = name;
+        UpCaseAscii(key);
+        const auto endsWith = [&key](const std::wstring& end) {
+            return key.size() >= end.size() && key.compare(key.size() - end.size(), end.size(), end) == 0;
+        };
+        const bool loadable = endsWith(L".DLL") || (endsWith(L".EXE") && key != L"WDI-SIMPLE.EXE") ||
+                              endsWith(L".MANIFEST") || key == L"WDI-SIMPLE.EXE.LOCAL";
+        if (loadable && (first.empty() || key < firstKey)) {
+            first = name;
+            firstKey = key;
+        }
+    }
+    if (!first.empty()) throw Error(L"Unexpected file \"" + first + L"\" in DARORED: remove it and start again");
 }
 
 void TJUVDriverForm::WriteToolFile(const std::wstring& toolPath, const Resource& payload) {
@@ -268,6 +393,9 @@ TJUVDriverForm::ToolOutcome TJUVDriverForm::ExecuteTool(const std::wstring& File
     if (!launch.succeeded) return {Kind::NotStarted};
     if (!launch.process) return {Kind::NoProcess};
 
+    s_.ui.SetProgress(TaskbarProgress::Indeterminate);
+    const ScopeExit runOver([this] { s_.ui.SetProgress(TaskbarProgress::None); });
+
     switch (launch.process->Wait(60000ms)) {
     case WaitResult::Timeout:
         // The tool is left running; the caller decides what a run that did not end means.
@@ -292,8 +420,11 @@ std::optional<std::wstring> TJUVDriverForm::FailureReason(const ToolOutcome& out
     case Kind::Unknown: return L"Tool result unknown";
     case Kind::Ended: break;
     }
-    if (outcome.exitCode != 0) return L"Tool failed with exit code " + SignedDecimal(outcome.exitCode);
-    return std::nullopt;
+    if (outcome.exitCode == 0) return std::nullopt;
+    std::wstring reason = L"Tool failed with exit code " + SignedDecimal(outcome.exitCode);
+    if (const wchar_t* meaning = ToolCodeMeaning(static_cast<std::int32_t>(outcome.exitCode)))
+        reason += std::wstring(L" (") + meaning + L")";
+    return reason;
 }
 
 void TJUVDriverForm::ElevateSelf() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/CommandLineService.h"
+#include "platform/DeviceService.h"
 #include "platform/FileSystem.h"
 #include "platform/ProcessService.h"
 #include "platform/ResourceService.h"
@@ -14,6 +15,12 @@
 
 namespace juv {
 
+// What Windows makes of the device's present state; the status text says it in words.
+struct DeviceVerdict {
+    bool done = false;
+    std::wstring status;
+};
+
 // The services the main window's logic works with; the entry wires the real ones, tests fakes.
 struct FormServices {
     const CommandLineService& commandLine;
@@ -22,6 +29,7 @@ struct FormServices {
     ResourceService& resources;
     FileSystem& files;
     UserInterface& ui;
+    DeviceService& devices;
 };
 
 // The main window's logic: the checks at creation, the start tick, the button, the install
@@ -33,6 +41,8 @@ public:
     void FormCreate();
     void Timer1Timer();
     void Button1Click();
+    // Asked before the window closes or the session ends: not while the install runs.
+    bool FormCloseQuery() const { return !installing_; }
 
     // Written by FindServerProcess through the main-window reference.
     bool vizavuRunning = false;
@@ -53,14 +63,23 @@ private:
     void CreateInstallFolder(const std::wstring& installFolder);
     void WriteToolFile(const std::wstring& toolPath, const Resource& payload);
     std::unique_ptr<Resource> OpenPayload();
+    void CheckToolFolder(const std::wstring& installFolder);
     ToolOutcome ExecuteTool(const std::wstring& FileName, const std::wstring& Params);
     static std::optional<std::wstring> FailureReason(const ToolOutcome& outcome);
+    DeviceVerdict AskTheDevice();
     void ElevateSelf();
     std::wstring Title();
+    bool Unattended() const;
 
     FormServices s_;
     bool isAuto = false;
+    // The install sequence runs. Its waits keep the window alive, so messages, ours among them,
+    // are handled meanwhile; none of them may start anything.
+    bool installing_ = false;
 };
+
+// The switch of a run for deployment engines: unattended, and nothing shown at all.
+inline constexpr wchar_t SilentSwitch[] = L"/SILENT";
 
 // The one main window; set by the entry as soon as the window object exists.
 extern TJUVDriverForm* JUVDriverForm;
@@ -68,6 +87,9 @@ extern TJUVDriverForm* JUVDriverForm;
 // Scans the running processes for the server's image name. For each match it sets the main
 // window's vizavuRunning and vizAvuPID, so the last match wins; it never clears the flag.
 void FindServerProcess(ProcessService& processes);
+
+// No value while the device list cannot be read.
+std::optional<DeviceVerdict> JudgeDevices(const std::optional<std::vector<PresentDevice>>& devices);
 
 // The message of the I/O error with that system error code, for a call given path.
 std::wstring InOutErrorMessage(std::uint32_t code, const std::wstring& path);

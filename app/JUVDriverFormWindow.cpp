@@ -17,6 +17,7 @@ constexpr UINT StartTimerInterval = 1000;
 constexpr int Button1Id = 1;
 constexpr int StatusBar1Id = 2;
 constexpr int Label1Id = 3;
+constexpr wchar_t InstallingReason[] = L"Installing the JUV VCOM driver";
 
 UniqueFont Tahoma(int pixelHeight) {
     return UniqueFont(::CreateFontW(-pixelHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
@@ -39,8 +40,9 @@ JUVDriverFormWindow::~JUVDriverFormWindow() {
     if (window_ != nullptr) ::DestroyWindow(window_);
 }
 
-void JUVDriverFormWindow::ApplyDesign(TJUVDriverForm& form) {
+void JUVDriverFormWindow::ApplyDesign(TJUVDriverForm& form, UserInterface& ui) {
     form_ = &form;
+    ui_ = &ui;
 
     // The window has no icon of its own: title bar and taskbar button show the program's icon.
     HICON icon = ::LoadIconW(instance_, L"MAINICON");
@@ -83,14 +85,25 @@ void JUVDriverFormWindow::ApplyDesign(TJUVDriverForm& form) {
 
     // Armed with the design, so its second runs from here and not from when the window shows.
     Timer1 = ::SetTimer(window_, StartTimerId, StartTimerInterval, nullptr);
+
+    // The shell announces a new taskbar button with this message; an elevated window only hears
+    // it when it lets it in. Looked up by name: older systems have no such filter and need none.
+    taskbarButtonCreated_ = ::RegisterWindowMessageW(L"TaskbarButtonCreated");
+    using FilterFunction = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
+    if (const HMODULE user = ::GetModuleHandleW(L"user32.dll")) {
+        const auto allow = reinterpret_cast<FilterFunction>(
+            reinterpret_cast<void (*)()>(::GetProcAddress(user, "ChangeWindowMessageFilterEx")));
+        if (allow != nullptr && taskbarButtonCreated_ != 0 && window_ != nullptr)
+            allow(window_, taskbarButtonCreated_, MSGFLT_ALLOW, nullptr);
+    }
 }
 
 void JUVDriverFormWindow::RunCreateHandler() {
     Guarded([this] { form_->FormCreate(); });
 }
 
-void JUVDriverFormWindow::Run(int showCommand) {
-    if (window_ != nullptr) {
+void JUVDriverFormWindow::Run(int showCommand, bool visible) {
+    if (window_ != nullptr && visible) {
         int show = SW_SHOWNORMAL;
         if (showCommand == SW_SHOWMAXIMIZED) show = SW_SHOWMAXIMIZED;
         if (showCommand == SW_SHOWMINNOACTIVE) show = SW_SHOWMINNOACTIVE;
@@ -112,7 +125,7 @@ void JUVDriverFormWindow::Guarded(Handler handler) {
         handler();
     } catch (...) {
         try {
-            ShowException(*this, commandLine_, std::current_exception());
+            ShowException(*ui_, commandLine_, std::current_exception());
         } catch (...) {
             // Nothing is left to tell the user with; the message loop goes on regardless.
         }
@@ -161,8 +174,12 @@ LRESULT JUVDriverFormWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM l
         return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
     }
     case WM_CLOSE:
+        // Whoever asks, the close box, Alt+F4, the taskbar or another program: not mid-install.
+        if (form_ != nullptr && !form_->FormCloseQuery()) return 0;
         ::DestroyWindow(window_);
         return 0;
+    case WM_QUERYENDSESSION:
+        return form_ == nullptr || form_->FormCloseQuery() ? TRUE : FALSE;
     case WM_DESTROY:
         if (Timer1 != 0) ::KillTimer(window_, StartTimerId);
         Timer1 = 0;
@@ -170,6 +187,10 @@ LRESULT JUVDriverFormWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM l
         ::PostQuitMessage(0);
         return 0;
     default:
+        if (message == taskbarButtonCreated_ && taskbarButtonCreated_ != 0) {
+            ShowProgress();
+            return 0;
+        }
         break;
     }
     return ::DefWindowProcW(window_, message, wParam, lParam);
@@ -213,6 +234,52 @@ void JUVDriverFormWindow::StopTimer() {
     Timer1 = 0;
 }
 
+void JUVDriverFormWindow::SetInstalling(bool installing) {
+    installing_ = installing;
+    if (window_ == nullptr) return;
+    // Disabled like the owner of a modal box: painted and answering, but deaf to input.
+    ::EnableWindow(window_, installing ? FALSE : TRUE);
+    // Tells the user at log-off why the session waits. Some systems only pretend to support
+    // it; the refusal itself comes from the answer to the query.
+    if (installing)
+        ::ShutdownBlockReasonCreate(window_, InstallingReason);
+    else
+        ::ShutdownBlockReasonDestroy(window_);
+}
+
+void JUVDriverFormWindow::SetProgress(TaskbarProgress progress) {
+    progress_ = progress;
+    ShowProgress();
+}
+
+void JUVDriverFormWindow::InstallFinished(bool done, const std::wstring&) {
+    // The label and the status line say it all; the taskbar button shows a failure in red.
+    SetProgress(done ? TaskbarProgress::None : TaskbarProgress::Error);
+}
+
+void JUVDriverFormWindow::ShowProgress() {
+    if (window_ == nullptr) return;
+    if (!taskbar_ && !taskbarAsked_ && progress_ != TaskbarProgress::None) {
+        // Not at start-up: the taskbar's object costs time and only a tool run needs it.
+        taskbarAsked_ = true;
+        ITaskbarList3* taskbar = nullptr;
+        if (SUCCEEDED(::CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskbarList3,
+                                         reinterpret_cast<void**>(&taskbar)))) {
+            taskbar_.reset(taskbar);
+            if (FAILED(taskbar_.get()->HrInit())) taskbar_.reset();
+        }
+    }
+    if (!taskbar_) return;
+    TBPFLAG state = TBPF_NOPROGRESS;
+    if (progress_ == TaskbarProgress::Indeterminate) state = TBPF_INDETERMINATE;
+    if (progress_ == TaskbarProgress::Error) {
+        // The error colour shows on a bar only: a full one.
+        taskbar_.get()->SetProgressValue(window_, 1, 1);
+        state = TBPF_ERROR;
+    }
+    taskbar_.get()->SetProgressState(window_, state);
+}
+
 void JUVDriverFormWindow::CloseMainWindow() {
     // Posted, not done here: the window must outlive the handler that asks for its end.
     if (window_ != nullptr) ::PostMessageW(window_, WM_CLOSE, 0, 0);
@@ -224,10 +291,13 @@ WindowId JUVDriverFormWindow::MainWindow() { return reinterpret_cast<WindowId>(w
 
 void JUVDriverFormWindow::ShowErrorBox(const std::wstring& text, const std::wstring& caption) {
     ::MessageBoxW(window_, text.c_str(), caption.c_str(), MB_OK | MB_ICONERROR);
+    // A box enables its owner again when it closes; mid-install the window stays without input.
+    if (installing_ && window_ != nullptr) ::EnableWindow(window_, FALSE);
 }
 
 void JUVDriverFormWindow::ShowMessageDialog(const std::wstring& text, const std::wstring& caption) {
     ::MessageBoxW(window_, text.c_str(), caption.c_str(), MB_OK);
+    if (installing_ && window_ != nullptr) ::EnableWindow(window_, FALSE);
 }
 
 std::wstring JUVDriverFormWindow::LowerCase(const std::wstring& text) {

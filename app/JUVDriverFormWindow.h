@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <shobjidl.h>
+
 #include <string>
 
 namespace juv {
@@ -20,18 +22,23 @@ public:
     JUVDriverFormWindow(const JUVDriverFormWindow&) = delete;
     JUVDriverFormWindow& operator=(const JUVDriverFormWindow&) = delete;
 
-    // Creates the hidden window and its controls from the design and arms the start timer.
-    void ApplyDesign(TJUVDriverForm& form);
+    // Creates the hidden window and its controls from the design and arms the start timer. An
+    // error that escapes a handler is shown through ui: this window, or one that stands for it.
+    void ApplyDesign(TJUVDriverForm& form, UserInterface& ui);
     // Runs the creation handler; an error in it is shown, and the window still comes up.
     void RunCreateHandler();
-    // Shows the window in the start-up show state and dispatches messages until a quit message.
-    void Run(int showCommand);
+    // Shows the window in the start-up show state, unless it is to stay hidden, and dispatches
+    // messages until a quit message.
+    void Run(int showCommand, bool visible = true);
 
     void SetLabelText(const std::wstring& text) override;
     std::wstring StatusText() override;
     void SetStatusText(const std::wstring& text) override;
     void EnableButton(bool enabled) override;
     void StopTimer() override;
+    void SetInstalling(bool installing) override;
+    void SetProgress(TaskbarProgress progress) override;
+    void InstallFinished(bool done, const std::wstring& reason) override;
     void CloseMainWindow() override;
     void PostQuit() override;
     WindowId MainWindow() override;
@@ -44,10 +51,12 @@ private:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     template <typename Handler>
     void Guarded(Handler handler);
+    void ShowProgress();
 
     HINSTANCE instance_;
     const CommandLineService& commandLine_;
     TJUVDriverForm* form_ = nullptr;
+    UserInterface* ui_ = this;
     HWND window_ = nullptr;
     HWND Label1 = nullptr;
     HWND Button1 = nullptr;
@@ -59,6 +68,13 @@ private:
     // The status bar's simple text, kept here because not every system answers a read-back of
     // a simple-mode bar.
     std::wstring statusText_;
+    bool installing_ = false;
+    TaskbarProgress progress_ = TaskbarProgress::None;
+    // Asked for when there is first something to show; null where the system has none.
+    UniqueComPtr<ITaskbarList3> taskbar_;
+    bool taskbarAsked_ = false;
+    // Sent when the taskbar button is made anew, for instance after the shell restarted.
+    UINT taskbarButtonCreated_ = 0;
 };
 
 } // namespace juv

@@ -2,8 +2,11 @@
 // window, runs the message loop, and shuts everything down in reverse order.
 #include "app/InstDriverForm.h"
 #include "app/JUVDriverFormWindow.h"
+#include "app/SilentMode.h"
+#include "errlog32/CommandLine.h"
 #include "errlog32/SupportUnit.h"
 #include "platform/ScopeExit.h"
+#include "platform/win32/SystemLibrary.h"
 #include "platform/win32/Win32Services.h"
 
 #include <windows.h>
@@ -21,6 +24,9 @@ using InstallerShell = juv::Win32Shell;
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     using namespace juv;
+
+    // Before anything can load a DLL: nothing that lies beside the program gets to run in it.
+    RestrictDllSearch();
 
     // COM first, as the window library needs it, then the support unit; they end in reverse.
     const bool oleStarted = SUCCEEDED(::OleInitialize(nullptr));
@@ -48,14 +54,32 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     Win32Processes processes;
     Win32Resources resources(instance);
     Win32FileSystem files;
+    Win32Devices devices;
+    Win32Reports reports;
+
+    // A deployment engine judges a silent run by its exit code alone, and nobody sees it.
+    const bool silent = CmdParamPresent(commandLine, SilentSwitch);
+    if (silent) {
+        if (const std::optional<SilentResult> refusal = SilentStartRefusal(shell, support.AnotherInstanceRan())) {
+            ReportSilentResult(reports, *refusal);
+            return refusal->exitCode;
+        }
+    }
+
+    SilentResult silentResult;
     {
         JUVDriverFormWindow window(instance, commandLine);
-        TJUVDriverForm form({commandLine, shell, processes, resources, files, window});
+        SilentUserInterface silentWindow(window);
+        UserInterface& ui = silent ? static_cast<UserInterface&>(silentWindow) : window;
+        TJUVDriverForm form({commandLine, shell, processes, resources, files, ui, devices});
         JUVDriverForm = &form;
         const ScopeExit clearReference([] { JUVDriverForm = nullptr; });
-        window.ApplyDesign(form);
+        window.ApplyDesign(form, ui);
         window.RunCreateHandler();
-        window.Run(showCommand);
+        window.Run(showCommand, !silent);
+        silentResult = silentWindow.Result();
     }
-    return 0;
+    if (!silent) return 0;
+    ReportSilentResult(reports, silentResult);
+    return silentResult.exitCode;
 }

@@ -43,9 +43,11 @@ SupportUnit::SupportUnit(ClockService& clock, SyncService& sync, std::int32_t de
 void SupportUnit::Startup() {
     if (initCount_-- != 0) return;
     CalibrateDelayLoop();
-    // Whether another instance already created the mutex is never asked: holding a handle is
-    // all that is wanted, so that the name exists while any installer runs.
-    mutexHandle_ = sync_.CreateNamedMutex(MutexName);
+    // Holding a handle is what matters, so that the name exists while any installer runs;
+    // whether another instance made it first only counts for a silent run.
+    bool existed = false;
+    mutexHandle_ = sync_.CreateNamedMutex(MutexName, existed);
+    anotherInstance_ = existed;
 }
 
 void SupportUnit::Shutdown() {

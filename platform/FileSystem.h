@@ -5,6 +5,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace juv {
 
@@ -25,6 +26,12 @@ public:
 
 enum class ContentCheck { Same, Different, Unreadable };
 
+// Who may change what is put into a new folder.
+enum class FolderAccess {
+    Inherited,            // as its parent says
+    AdministratorsChange, // only administrators and the system; everyone else reads and runs
+};
+
 // The file operations of the install folder. Errors come back as the system's error codes,
 // 0 meaning success, so the caller can word them.
 class FileSystem {
@@ -38,8 +45,11 @@ public:
     // A directory search for the path: true when it finds an entry that is not a directory.
     virtual bool SearchFindsFile(const std::wstring& path) = 0;
 
-    virtual std::uint32_t MakeDirectory(const std::wstring& path) = 0;
+    // One level. An access that cannot be given leaves the folder with its parent's.
+    virtual std::uint32_t MakeDirectory(const std::wstring& path, FolderAccess access) = 0;
     virtual std::uint32_t ChangeDirectory(const std::wstring& path) = 0;
+    // The names of what lies at the top level of a folder, files and folders alike.
+    virtual std::uint32_t ListFolder(const std::wstring& path, std::vector<std::wstring>& names) = 0;
 
     // Compares the file at path with the bytes, without loading the whole file.
     virtual ContentCheck CompareContent(const std::wstring& path,

@@ -11,9 +11,10 @@ class SyncService {
 public:
     virtual ~SyncService() = default;
 
-    // Creates or opens the named mutex, not owned. Null when the system refused, for example
-    // because an object of another kind already holds the name.
-    virtual std::unique_ptr<HeldObject> CreateNamedMutex(const std::wstring& name) = 0;
+    // Creates or opens the named mutex, not owned; existed tells whether it was there before.
+    // Null when the system refused, for example because an object of another kind already
+    // holds the name.
+    virtual std::unique_ptr<HeldObject> CreateNamedMutex(const std::wstring& name, bool& existed) = 0;
 };
 
 } // namespace juv

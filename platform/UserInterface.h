@@ -6,6 +6,9 @@
 
 namespace juv {
 
+// What the taskbar button shows besides the window's caption.
+enum class TaskbarProgress { None, Indeterminate, Error };
+
 // The main window as the logic sees it: its texts, its button, its start timer, and the boxes
 // and messages the logic needs. The window behind it does the drawing.
 class UserInterface {
@@ -17,6 +20,14 @@ public:
     virtual void SetStatusText(const std::wstring& text) = 0;
     virtual void EnableButton(bool enabled) = 0;
     virtual void StopTimer() = 0;
+
+    // While the install runs the window takes no input, and closing it or ending the session
+    // is held off, so that nobody ends the program in the middle of a driver install.
+    virtual void SetInstalling(bool installing) = 0;
+    // Best effort: where the taskbar cannot show progress, nothing changes.
+    virtual void SetProgress(TaskbarProgress progress) = 0;
+    // The install has come to its verdict, "DONE!" or "FAILED!", with the status that says why.
+    virtual void InstallFinished(bool done, const std::wstring& reason) = 0;
 
     virtual void CloseMainWindow() = 0;
     virtual void PostQuit() = 0;

@@ -39,6 +39,13 @@ using UniqueFindHandle = UniqueAny<HANDLE, &::FindClose>;
 using UniqueFont = UniqueAny<HFONT, &::DeleteObject>;
 using UniqueLocal = UniqueAny<HLOCAL, &::LocalFree>;
 
+template <typename Interface>
+void ReleaseCom(Interface* object) {
+    object->Release();
+}
+template <typename Interface>
+using UniqueComPtr = UniqueAny<Interface*, &ReleaseCom<Interface>>;
+
 // Some calls report failure as INVALID_HANDLE_VALUE rather than null; owners want one empty value.
 inline HANDLE NullIfInvalid(HANDLE handle) {
     return handle == INVALID_HANDLE_VALUE ? nullptr : handle;

@@ -1,6 +1,9 @@
 #include "platform/win32/Win32Services.h"
 
+#include "platform/win32/SystemLibrary.h"
 #include "platform/win32/UniqueHandle.h"
+
+#include <sddl.h>
 
 #include <algorithm>
 #include <cstring>
@@ -63,8 +66,47 @@ bool Win32FileSystem::SearchFindsFile(const std::wstring& path) {
     return search && (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-std::uint32_t Win32FileSystem::MakeDirectory(const std::wstring& path) {
+UniqueLocal AdministratorsChangeDescriptor() {
+    // Full control for administrators and the system, read and run for everyone else, for the
+    // folder and all that will be made in it; nothing inherited from a parent that a user may
+    // change, such as the Downloads folder.
+    const UniqueModule advapi = LoadSystemLibrary(L"advapi32.dll");
+    using Convert = BOOL(WINAPI*)(const wchar_t*, DWORD, PSECURITY_DESCRIPTOR*, ULONG*);
+    const auto convert = LookUp<Convert>(advapi.get(), "ConvertStringSecurityDescriptorToSecurityDescriptorW");
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (convert == nullptr ||
+        !convert(L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;FRFX;;;WD)", SDDL_REVISION_1, &descriptor, nullptr))
+        return UniqueLocal();
+    return UniqueLocal(descriptor);
+}
+
+std::uint32_t Win32FileSystem::MakeDirectory(const std::wstring& path, FolderAccess access) {
+    if (access == FolderAccess::AdministratorsChange) {
+        if (const UniqueLocal descriptor = AdministratorsChangeDescriptor()) {
+            SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor.get(), FALSE};
+            if (::CreateDirectoryW(path.c_str(), &attributes)) return 0;
+            const DWORD error = ::GetLastError();
+            // Only a folder that is there already or has no parent is a failure of its own.
+            if (error == ERROR_ALREADY_EXISTS || error == ERROR_PATH_NOT_FOUND) return error;
+        }
+    }
     return Result(::CreateDirectoryW(path.c_str(), nullptr));
+}
+
+std::uint32_t Win32FileSystem::ListFolder(const std::wstring& path, std::vector<std::wstring>& names) {
+    std::wstring pattern = path;
+    if (!pattern.empty() && pattern.back() != L'\\') pattern += L'\\';
+    pattern += L'*';
+    WIN32_FIND_DATAW data;
+    UniqueFindHandle search(NullIfInvalid(::FindFirstFileW(pattern.c_str(), &data)));
+    if (!search) return ::GetLastError();
+    names.clear();
+    do {
+        const std::wstring name = data.cFileName;
+        if (name != L"." && name != L"..") names.push_back(name);
+    } while (::FindNextFileW(search.get(), &data));
+    const DWORD error = ::GetLastError();
+    return error == ERROR_NO_MORE_FILES ? 0 : error;
 }
 
 std::uint32_t Win32FileSystem::ChangeDirectory(const std::wstring& path) {

@@ -1,5 +1,6 @@
 #include "platform/win32/Win32Services.h"
 
+#include "platform/DispatchingWait.h"
 #include "platform/win32/UniqueHandle.h"
 
 #include <cwchar>
@@ -12,12 +13,6 @@ namespace {
 #if defined(_WIN32) && !defined(_WIN64)
 static_assert(sizeof(PROCESSENTRY32W) == 556);
 #endif
-
-template <typename F>
-F LookUp(HMODULE module, const char* name) {
-    // Through void(*)() so the compiler accepts the change of function type.
-    return reinterpret_cast<F>(reinterpret_cast<void (*)()>(::GetProcAddress(module, name)));
-}
 
 class Snapshot final : public ProcessSnapshot {
 public:
@@ -43,6 +38,43 @@ private:
     PROCESSENTRY32W record_{};
 };
 
+// This thread's queue, and optionally one object to wait for beside it. Every wait of the
+// program runs on the window's thread, so it keeps the window painting and answering.
+class ThreadQueue final : public MessageQueue {
+public:
+    explicit ThreadQueue(HANDLE object = nullptr) : object_(object) {}
+
+    Wake Wait(std::chrono::milliseconds timeout) override {
+        const DWORD count = object_ != nullptr ? 1 : 0;
+        const DWORD woke = ::MsgWaitForMultipleObjectsEx(count, count != 0 ? &object_ : nullptr,
+                                                         static_cast<DWORD>(timeout.count()), QS_ALLINPUT,
+                                                         MWMO_INPUTAVAILABLE);
+        if (count != 0 && woke == WAIT_OBJECT_0) return Wake::Object;
+        if (woke == WAIT_OBJECT_0 + count) return Wake::Input;
+        if (woke == WAIT_TIMEOUT) return Wake::Timeout;
+        return Wake::Failed;
+    }
+
+    bool DispatchNext(std::optional<int>& quitCode) override {
+        MSG message;
+        if (!::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) return false;
+        if (message.message == WM_QUIT) {
+            quitCode = static_cast<int>(message.wParam);
+            return true;
+        }
+        ::TranslateMessage(&message);
+        ::DispatchMessageW(&message);
+        return true;
+    }
+
+    void PostQuit(int exitCode) override { ::PostQuitMessage(exitCode); }
+
+    std::chrono::milliseconds Now() override { return std::chrono::milliseconds(::GetTickCount64()); }
+
+private:
+    HANDLE object_;
+};
+
 class Process final : public ProcessObject {
 public:
     explicit Process(HANDLE handle) : handle_(handle) {}
@@ -50,11 +82,8 @@ public:
     void Terminate(std::uint32_t exitCode) override { ::TerminateProcess(handle_.get(), exitCode); }
 
     WaitResult Wait(std::chrono::milliseconds timeout) override {
-        switch (::WaitForSingleObject(handle_.get(), static_cast<DWORD>(timeout.count()))) {
-        case WAIT_OBJECT_0: return WaitResult::Ended;
-        case WAIT_TIMEOUT: return WaitResult::Timeout;
-        default: return WaitResult::Failed;
-        }
+        ThreadQueue queue(handle_.get());
+        return WaitDispatching(queue, timeout);
     }
 
     std::optional<std::uint32_t> ExitCode() override {
@@ -101,7 +130,13 @@ std::unique_ptr<ProcessObject> Win32Processes::OpenForTermination(std::uint32_t 
 }
 
 void Win32Processes::Sleep(std::chrono::milliseconds duration) {
-    ::Sleep(static_cast<DWORD>(duration.count()));
+    // A zero pause only gives up the time slice; anything longer keeps the window alive.
+    if (duration.count() <= 0) {
+        ::Sleep(0);
+        return;
+    }
+    ThreadQueue queue;
+    WaitDispatching(queue, duration);
 }
 
 std::uint32_t Win32Processes::CurrentProcessId() { return ::GetCurrentProcessId(); }

@@ -2,14 +2,19 @@
 
 #include "platform/ClockService.h"
 #include "platform/CommandLineService.h"
+#include "platform/DeviceService.h"
+#include "platform/ReportService.h"
 #include "platform/FileSystem.h"
 #include "platform/ProcessService.h"
 #include "platform/ResourceService.h"
 #include "platform/ShellService.h"
 #include "platform/SyncService.h"
+#include "platform/win32/SystemLibrary.h"
 
 #include <windows.h>
 
+#include <setupapi.h>
+#include <shellapi.h>
 #include <tlhelp32.h>
 
 #include <optional>
@@ -31,7 +36,7 @@ public:
 
 class Win32Sync final : public SyncService {
 public:
-    std::unique_ptr<HeldObject> CreateNamedMutex(const std::wstring& name) override;
+    std::unique_ptr<HeldObject> CreateNamedMutex(const std::wstring& name, bool& existed) override;
 };
 
 class Win32Processes final : public ProcessService {
@@ -60,6 +65,46 @@ class Win32Shell final : public ShellService {
 public:
     bool IsUserAnAdmin() override;
     ShellExecuteResult Execute(const ShellExecuteRequest& request) override;
+
+    // The shell's entry points, from the system folder on first use. A system without one of
+    // them answers as a refusal would: no administrator rights, nothing started.
+    struct Entries {
+        BOOL(WINAPI* isUserAnAdmin)() = nullptr;
+        BOOL(WINAPI* execute)(SHELLEXECUTEINFOW*) = nullptr;
+    };
+
+private:
+    const Entries& Shell();
+
+    UniqueModule shell32_;
+    std::optional<Entries> entries_;
+};
+
+class Win32Devices final : public DeviceService {
+public:
+    std::optional<std::vector<PresentDevice>> PresentUsbDevices() override;
+
+    // The device functions, from the system folder on first use. Without any one of them the
+    // device list cannot be read.
+    struct Entries {
+        HDEVINFO(WINAPI* getClassDevs)(const GUID*, const wchar_t*, HWND, DWORD) = nullptr;
+        BOOL(WINAPI* enumInfo)(HDEVINFO, DWORD, SP_DEVINFO_DATA*) = nullptr;
+        BOOL(WINAPI* getProperty)(HDEVINFO, SP_DEVINFO_DATA*, DWORD, DWORD*, BYTE*, DWORD, DWORD*) = nullptr;
+        BOOL(WINAPI* destroyList)(HDEVINFO) = nullptr;
+        DWORD(WINAPI* nodeStatus)(ULONG*, ULONG*, DWORD, ULONG) = nullptr;
+    };
+
+private:
+    const Entries& SetupApi();
+
+    UniqueModule setupapi_;
+    std::optional<Entries> entries_;
+};
+
+class Win32Reports final : public ReportService {
+public:
+    void ToConsole(const std::wstring& line) override;
+    void ToEventLog(bool error, const std::wstring& line) override;
 };
 
 class Win32Resources final : public ResourceService {
@@ -71,13 +116,17 @@ private:
     HMODULE module_;
 };
 
+// The access list of FolderAccess::AdministratorsChange; empty when the system cannot make it.
+UniqueLocal AdministratorsChangeDescriptor();
+
 class Win32FileSystem final : public FileSystem {
 public:
     FileAttributes GetAttributes(const std::wstring& path) override;
     std::uint32_t OpenLinkTarget(const std::wstring& path, bool directory) override;
     bool SearchFindsFile(const std::wstring& path) override;
-    std::uint32_t MakeDirectory(const std::wstring& path) override;
+    std::uint32_t MakeDirectory(const std::wstring& path, FolderAccess access) override;
     std::uint32_t ChangeDirectory(const std::wstring& path) override;
+    std::uint32_t ListFolder(const std::wstring& path, std::vector<std::wstring>& names) override;
     ContentCheck CompareContent(const std::wstring& path, std::span<const std::uint8_t> bytes) override;
     std::unique_ptr<OutputFile> CreateOutputFile(const std::wstring& path, std::uint32_t& error) override;
     std::uint32_t MoveOver(const std::wstring& from, const std::wstring& to) override;

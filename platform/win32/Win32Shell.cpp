@@ -1,8 +1,5 @@
 #include "platform/win32/Win32Services.h"
 
-#include <shellapi.h>
-#include <shlobj.h>
-
 namespace juv {
 
 // The launch record as a 32-bit program hands it to the shell.
@@ -10,7 +7,18 @@ namespace juv {
 static_assert(sizeof(SHELLEXECUTEINFOW) == 60);
 #endif
 
-bool Win32Shell::IsUserAnAdmin() { return ::IsUserAnAdmin() != FALSE; }
+const Win32Shell::Entries& Win32Shell::Shell() {
+    if (!entries_) {
+        shell32_ = LoadSystemLibrary(L"shell32.dll");
+        Entries found;
+        found.isUserAnAdmin = LookUp<decltype(found.isUserAnAdmin)>(shell32_.get(), "IsUserAnAdmin");
+        found.execute = LookUp<decltype(found.execute)>(shell32_.get(), "ShellExecuteExW");
+        entries_ = found;
+    }
+    return *entries_;
+}
+
+bool Win32Shell::IsUserAnAdmin() { return Shell().isUserAnAdmin != nullptr && Shell().isUserAnAdmin() != FALSE; }
 
 ShellExecuteResult Win32Shell::Execute(const ShellExecuteRequest& request) {
     SHELLEXECUTEINFOW info{};
@@ -23,7 +31,11 @@ ShellExecuteResult Win32Shell::Execute(const ShellExecuteRequest& request) {
     info.nShow = request.show;
 
     ShellExecuteResult result;
-    result.succeeded = ::ShellExecuteExW(&info) != FALSE;
+    if (Shell().execute == nullptr) {
+        result.error = ERROR_PROC_NOT_FOUND;
+        return result;
+    }
+    result.succeeded = Shell().execute(&info) != FALSE;
     if (!result.succeeded) {
         result.error = ::GetLastError();
         return result;

@@ -16,8 +16,9 @@ private:
 
 } // namespace
 
-std::unique_ptr<HeldObject> Win32Sync::CreateNamedMutex(const std::wstring& name) {
+std::unique_ptr<HeldObject> Win32Sync::CreateNamedMutex(const std::wstring& name, bool& existed) {
     HANDLE handle = ::CreateMutexW(nullptr, FALSE, name.c_str());
+    existed = handle != nullptr && ::GetLastError() == ERROR_ALREADY_EXISTS;
     if (handle == nullptr) return nullptr;
     return std::make_unique<HeldMutex>(handle);
 }

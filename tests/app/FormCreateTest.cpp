@@ -194,9 +194,11 @@ TEST(ErrorDisplay, ShowsTheMessageInAnErrorBoxWithTheTitle) {
     ShowException(ui, commandLine, std::make_exception_ptr(Error(L"Ressource WDISIMPLE nicht gefunden")));
     ShowException(ui, commandLine, std::make_exception_ptr(std::runtime_error("bad thing")));
     ShowException(ui, commandLine, std::make_exception_ptr(42));
-    EXPECT_EQ(ui.events, (std::vector<std::wstring>{L"error box: Ressource WDISIMPLE nicht gefunden. | Setup",
-                                                    L"error box: bad thing. | Setup",
-                                                    L"error box: Unknown error. | Setup"}));
+    // The taskbar button turns to the error state as the box comes up.
+    EXPECT_EQ(ui.events, (std::vector<std::wstring>{L"progress: error",
+                                                    L"error box: Ressource WDISIMPLE nicht gefunden. | Setup",
+                                                    L"progress: error", L"error box: bad thing. | Setup",
+                                                    L"progress: error", L"error box: Unknown error. | Setup"}));
 }
 
 // ---- the relaunch --------------------------------------------------------------------------

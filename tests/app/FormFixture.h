@@ -18,7 +18,8 @@ protected:
     FakeResources resources;
     FakeFileSystem files;
     FakeUserInterface ui;
-    TJUVDriverForm form{{commandLine, shell, processes, resources, files, ui}};
+    FakeDevices devices;
+    TJUVDriverForm form{{commandLine, shell, processes, resources, files, ui, devices}};
 
     FormTest() { JUVDriverForm = &form; }
     ~FormTest() override { JUVDriverForm = nullptr; }

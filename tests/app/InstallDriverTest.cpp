@@ -62,7 +62,8 @@ TEST_F(InstallTest, FreshInstallExtractsRunsTwiceAndEndsWithDone) {
     EXPECT_EQ(ui.labels, (Texts{L"Extracting wdi...", L"Creating driver", L"Installing driver", L"DONE!"}));
     EXPECT_EQ(ui.statuses, (Texts{L"TEST wdi-simple 0 KB", L"Install...",
                                   L"Execute: \"" + ToolPath + L"\" " + FirstRun,
-                                  L"Execute: \"" + ToolPath + L"\" " + SecondRun}));
+                                  L"Execute: \"" + ToolPath + L"\" " + SecondRun,
+                                  L"Driver installed; device JUV VCOM not connected"}));
     EXPECT_EQ(*files.Content(ToolPath), payload);
     EXPECT_EQ(files.currentDirectory, InstallFolder);
     EXPECT_EQ(files.FilesIn(InstallFolder), (Texts{L"usb_driver", L"wdi-simple.exe"})); // no temporary file left
@@ -169,7 +170,7 @@ TEST_F(InstallTest, SecondRunThatDidNotSucceedIsReportedAndTheWindowStaysOpen) {
         {Refuses(), L"Cannot start wdi-simple.exe"},
         {Hangs(), L"Wait Timeout!"},
         {ExitsWith(3), L"Tool failed with exit code 3"},
-        {ExitsWith(0xFFFFFFFF), L"Tool failed with exit code -1"},
+        {ExitsWith(0xFFFFFFFF), L"Tool failed with exit code -1 (input/output error)"},
         {ExitsWith(0xC0000005), L"Tool failed with exit code -1073741819"},
         {GivesNoProcess(), L"Tool result unknown"},
         {WaitFails(), L"Tool result unknown"},
@@ -191,8 +192,196 @@ TEST_F(InstallTest, HangingRunShowsTimeoutAndTheSequenceGoesOn) {
     shell.behaviours = {Hangs(shell.defaultBehaviour.effect), shell.defaultBehaviour};
     Run();
     EXPECT_EQ(ui.statuses, (Texts{L"TEST wdi-simple 0 KB", L"Install...", L"Execute: \"" + ToolPath + L"\" " + FirstRun,
-                                  L"Wait Timeout!", L"Execute: \"" + ToolPath + L"\" " + SecondRun}));
+                                  L"Wait Timeout!", L"Execute: \"" + ToolPath + L"\" " + SecondRun,
+                                  L"Driver installed; device JUV VCOM not connected"}));
     EXPECT_EQ(ui.label, L"DONE!");
+}
+
+// ---- the device's own verdict ------------------------------------------------------------
+
+PresentDevice Device(std::wstring service, std::uint32_t problem = 0,
+                     std::vector<std::wstring> ids = {L"USB\\VID_1781&PID_07F4&REV_0100&MI_00",
+                                                      L"usb\\vid_1781&pid_07f4&mi_00"}) {
+    return PresentDevice{std::move(ids), std::move(service), problem};
+}
+
+TEST_F(InstallTest, DeviceDecidesTheVerdictAfterASuccessfulInstallRun) {
+    using Answer = FakeDevices::Answer;
+    const PresentDevice other = Device(L"usbser", 0, {L"USB\\VID_1781&PID_07F4&MI_01", L"USB\\VID_1781&PID_07F4"});
+    struct Case {
+        std::deque<Answer> answers;
+        std::wstring label, status;
+        std::chrono::milliseconds waited;
+    };
+    const std::vector<Case> cases = {
+        {{Answer{{other}}}, L"DONE!", L"Driver installed; device JUV VCOM not connected", 0ms},
+        {{Answer{{Device(L"LIBUSB0"), other}}}, L"DONE!", L"Device JUV VCOM is using driver libusb0", 0ms},
+        {{std::nullopt}, L"DONE!", L"Driver installed; device state unknown", 0ms},
+        // Windows restarts the device on its new driver a second later.
+        {{Answer{{Device(L"usbser")}}, Answer{{Device(L"usbser")}}, Answer{{Device(L"libusb0")}}},
+         L"DONE!", L"Device JUV VCOM is using driver libusb0", 1000ms},
+        // Never: after five seconds of looking, the last thing seen is the reason.
+        {{Answer{{Device(L"usbser")}}}, L"FAILED!", L"Device JUV VCOM still uses driver usbser", 5000ms},
+        {{Answer{{Device(L"")}}}, L"FAILED!", L"Device JUV VCOM has no driver", 5000ms},
+        {{Answer{{Device(L"libusb0"), Device(L"libusb0", 10)}}}, L"FAILED!", L"Device JUV VCOM problem code 10", 5000ms},
+        // A list that cannot be read later on takes nothing back.
+        {{Answer{{Device(L"usbser")}}, std::nullopt}, L"FAILED!", L"Device JUV VCOM still uses driver usbser", 5000ms},
+    };
+    Parameters(L"/AUTO");
+    for (const Case& c : cases) {
+        files.nodes.erase(FakeFileSystem::Key(DriverFolder));
+        devices.answers = c.answers;
+        processes.slept = 0ms;
+        ui = FakeUserInterface{};
+        Run();
+        EXPECT_EQ(ui.label, c.label) << c.status;
+        EXPECT_EQ(ui.status, c.status);
+        EXPECT_EQ(processes.slept, c.waited) << c.status;
+        EXPECT_EQ(ui.closed, c.label == L"DONE!") << c.status; // /AUTO closes only after DONE!
+    }
+
+    // A failed install run is the verdict: Windows is not asked.
+    devices.looks = 0;
+    files.nodes.erase(FakeFileSystem::Key(DriverFolder));
+    shell.behaviours = {shell.defaultBehaviour, ExitsWith(0xFFFFFFF7)};
+    ui = FakeUserInterface{};
+    Run();
+    EXPECT_EQ(ui.status, L"Tool failed with exit code -9 (another driver installation is pending)");
+    EXPECT_EQ(devices.looks, 0);
+}
+
+TEST_F(InstallTest, ToolCodesAreExplainedWhereTheLibraryDocumentsThem) {
+    const std::pair<std::int32_t, std::wstring> table[] = {
+        {-1, L" (input/output error)"}, {-2, L" (invalid parameter)"}, {-3, L" (access denied)"},
+        {-4, L" (device not found)"}, {-5, L" (not found)"}, {-6, L" (busy)"}, {-7, L" (timed out)"},
+        {-8, L" (overflow)"}, {-9, L" (another driver installation is pending)"}, {-10, L" (interrupted)"},
+        {-11, L" (out of resources)"}, {-12, L" (not supported on this system)"}, {-13, L" (already exists)"},
+        {-14, L" (cancelled by the user)"}, {-15, L" (administrator rights required)"},
+        {-16, L" (32-bit tool on 64-bit Windows)"}, {-17, L" (bad INF file)"}, {-18, L" (catalog file missing)"},
+        {-19, L" (unsigned drivers blocked by system policy)"}, {-99, L" (other error)"},
+        {-20, L""}, {-98, L""}, {1, L""}, {3, L""}, {-1073741819, L""}};
+    for (const auto& [code, meaning] : table) {
+        files.AddDirectory(DriverFolder);
+        shell.behaviours = {ExitsWith(static_cast<std::uint32_t>(code))};
+        ui = FakeUserInterface{};
+        Run();
+        EXPECT_EQ(ui.status, L"Tool failed with exit code " + std::to_wstring(code) + meaning);
+    }
+}
+
+// ---- the live window ---------------------------------------------------------------------
+
+// The waits dispatch messages, so anything the window hears during a tool run reaches the
+// logic in the middle of the sequence: here it arrives from inside the fake tool's run.
+TEST_F(InstallTest, WhileInstallingNoHandlerStartsAnythingAndNothingMayCloseTheWindow) {
+    shell.admin = false;
+    Parameters(L"/AUTO");
+    form.FormCreate();
+    shell.admin = true;
+    std::vector<bool> mayClose;
+    shell.defaultBehaviour.effect = [this, &mayClose] {
+        files.AddDirectory(files.currentDirectory + L"\\usb_driver");
+        mayClose.push_back(form.FormCloseQuery());
+        EXPECT_TRUE(ui.installing);
+        const std::size_t launches = shell.launches.size();
+        form.Timer1Timer();  // a tick posted by someone else: no second sequence
+        form.Button1Click(); // a click sent by another program: no relaunch
+        EXPECT_EQ(shell.launches.size(), launches);
+    };
+    form.Timer1Timer();
+    EXPECT_EQ(mayClose, (std::vector<bool>{false, false}));
+    EXPECT_EQ(ui.label, L"DONE!");
+    EXPECT_EQ(ui.installRuns, 1);
+    EXPECT_FALSE(ui.installing);
+    EXPECT_TRUE(form.FormCloseQuery());
+    EXPECT_FALSE(ui.quitPosted);
+
+    // A sequence that fails lets go just the same.
+    resources.payload.reset();
+    files.nodes.erase(FakeFileSystem::Key(ToolPath));
+    EXPECT_ANY_THROW(form.Timer1Timer());
+    EXPECT_FALSE(ui.installing);
+    EXPECT_TRUE(form.FormCloseQuery());
+}
+
+TEST_F(InstallTest, TaskbarShowsProgressDuringEachRunThenTheVerdict) {
+    const auto progressAndLabels = [this] {
+        Texts seen;
+        for (const std::wstring& e : ui.events)
+            if (e.rfind(L"progress: ", 0) == 0 || e.rfind(L"label: ", 0) == 0 || e.rfind(L"finished: ", 0) == 0)
+                seen.push_back(e);
+        return seen;
+    };
+    Run();
+    EXPECT_EQ(progressAndLabels(),
+              (Texts{L"label: Extracting wdi...", L"label: Creating driver", L"progress: indeterminate", L"progress: none",
+                     L"label: Installing driver", L"progress: indeterminate", L"progress: none", L"label: DONE!",
+                     L"finished: done | Driver installed; device JUV VCOM not connected"}));
+    ui = FakeUserInterface{};
+    shell.behaviours = {Hangs()};
+    Run();
+    EXPECT_EQ(progressAndLabels(), (Texts{L"label: Installing driver", L"progress: indeterminate", L"progress: none",
+                                          L"label: FAILED!", L"finished: failed | Wait Timeout!"}));
+    // A tool that never started showed no progress at all.
+    ui = FakeUserInterface{};
+    shell.behaviours = {Refuses()};
+    Run();
+    EXPECT_EQ(progressAndLabels(),
+              (Texts{L"label: Installing driver", L"label: FAILED!", L"finished: failed | Cannot start wdi-simple.exe"}));
+}
+
+// ---- the tool's folder -------------------------------------------------------------------
+
+TEST_F(InstallTest, ToolFolderIsMadeForAdministratorsAndMustHoldNothingThatCouldRunWithTheTool) {
+    Run();
+    EXPECT_EQ(files.log.front(), L"mkdir " + InstallFolder + L" (administrators change)");
+
+    // Whatever Windows could load into the tool stops the sequence before the run; it is named,
+    // the first in alphabetical order whatever the letter case, and left where it is.
+    struct Case {
+        std::vector<std::wstring> names;
+        std::wstring named;
+    };
+    const Case cases[] = {
+        {{L"version.dll"}, L"version.dll"},
+        {{L"VERSION.DLL"}, L"VERSION.DLL"},
+        {{L"setup.exe"}, L"setup.exe"},
+        {{L"wdi-simple.exe.manifest"}, L"wdi-simple.exe.manifest"},
+        {{L"WDI-Simple.exe.Local\\"}, L"WDI-Simple.exe.Local"}, // a folder
+        {{L"zz.dll", L"b.MANIFEST", L"A.exe", L"readme.txt"}, L"A.exe"},
+    };
+    Parameters(L"/AUTO");
+    for (const Case& c : cases) {
+        files.nodes.clear();
+        files.AddDirectory(DriverFolder);
+        files.AddFile(ToolPath, payload);
+        for (const std::wstring& name : c.names) {
+            if (name.back() == L'\\')
+                files.AddDirectory(InstallFolder + L"\\" + name);
+            else
+                files.AddFile(InstallFolder + L"\\" + name, {'x'});
+        }
+        const std::size_t entries = files.nodes.size();
+        shell.launches.clear();
+        ui = FakeUserInterface{};
+        EXPECT_EQ(RunExpectingError(), L"Unexpected file \"" + c.named + L"\" in DARORED: remove it and start again");
+        EXPECT_TRUE(shell.launches.empty()) << c.named;
+        EXPECT_EQ(files.nodes.size(), entries) << c.named; // nothing deleted
+        EXPECT_FALSE(ui.closed);
+    }
+
+    // Names that merely look alike do not count, and a DLL that appears during the first run
+    // stops the second.
+    files.nodes.clear();
+    for (const wchar_t* name : {L"wdi-simple.exe.4242.tmp", L"notes.dll.txt", L"dll", L"exe.log"})
+        files.AddFile(InstallFolder + L"\\" + name, {'x'});
+    shell.launches.clear();
+    shell.defaultBehaviour.effect = [this] {
+        files.AddDirectory(DriverFolder);
+        files.AddFile(InstallFolder + L"\\libusb0.dll", {'x'});
+    };
+    EXPECT_EQ(RunExpectingError(), L"Unexpected file \"libusb0.dll\" in DARORED: remove it and start again");
+    EXPECT_EQ(Params(), Texts{FirstRun});
 }
 
 // ---- failures that end the sequence ------------------------------------------------------

@@ -10,8 +10,9 @@ namespace juv::test {
 
 // ---- mutex -------------------------------------------------------------------------------
 
-std::unique_ptr<HeldObject> FakeSync::CreateNamedMutex(const std::wstring& name) {
+std::unique_ptr<HeldObject> FakeSync::CreateNamedMutex(const std::wstring& name, bool& existed) {
     names.push_back(name);
+    existed = !refuse && exists;
     if (refuse) return nullptr;
     return std::make_unique<CountedObject>(handles);
 }
@@ -307,9 +308,9 @@ bool FakeFileSystem::SearchFindsFile(const std::wstring& path) {
     return it != searchFinds.end() && it->second;
 }
 
-std::uint32_t FakeFileSystem::MakeDirectory(const std::wstring& path) {
+std::uint32_t FakeFileSystem::MakeDirectory(const std::wstring& path, FolderAccess access) {
     const std::wstring key = Key(path);
-    log.push_back(L"mkdir " + key);
+    log.push_back(L"mkdir " + key + (access == FolderAccess::AdministratorsChange ? L" (administrators change)" : L""));
     if (const auto error = createDirectoryErrors.find(key); error != createDirectoryErrors.end()) return error->second;
     if (nodes.count(key)) return ErrorCode::AlreadyExists;
     if (!ParentExists(key)) return ErrorCode::PathNotFound;
@@ -324,6 +325,14 @@ std::uint32_t FakeFileSystem::ChangeDirectory(const std::wstring& path) {
         return error->second;
     if (!IsDirectory(key)) return ParentExists(key) ? ErrorCode::FileNotFound : ErrorCode::PathNotFound;
     currentDirectory = key;
+    return 0;
+}
+
+std::uint32_t FakeFileSystem::ListFolder(const std::wstring& path, std::vector<std::wstring>& names) {
+    const std::wstring key = Key(path);
+    if (const auto error = listErrors.find(key); error != listErrors.end()) return error->second;
+    if (!IsDirectory(key)) return ParentExists(key) ? ErrorCode::FileNotFound : ErrorCode::PathNotFound;
+    names = FilesIn(key);
     return 0;
 }
 
@@ -396,6 +405,21 @@ void FakeUserInterface::EnableButton(bool enabled) {
 void FakeUserInterface::StopTimer() {
     timerRunning = false;
     events.push_back(L"timer: stopped");
+}
+
+void FakeUserInterface::SetInstalling(bool on) {
+    if (on && !installing) ++installRuns;
+    installing = on;
+}
+
+void FakeUserInterface::SetProgress(TaskbarProgress state) {
+    progress = state;
+    static const wchar_t* const names[] = {L"none", L"indeterminate", L"error"};
+    events.push_back(std::wstring(L"progress: ") + names[static_cast<int>(state)]);
+}
+
+void FakeUserInterface::InstallFinished(bool done, const std::wstring& reason) {
+    events.push_back((done ? L"finished: done | " : L"finished: failed | ") + reason);
 }
 
 void FakeUserInterface::CloseMainWindow() {

@@ -6,8 +6,10 @@
 
 #include "platform/ClockService.h"
 #include "platform/CommandLineService.h"
+#include "platform/DeviceService.h"
 #include "platform/FileSystem.h"
 #include "platform/ProcessService.h"
+#include "platform/ReportService.h"
 #include "platform/ResourceService.h"
 #include "platform/ShellService.h"
 #include "platform/SyncService.h"
@@ -77,10 +79,11 @@ private:
 class FakeSync final : public SyncService {
 public:
     bool refuse = false;
+    bool exists = false; // another instance holds the name already
     std::vector<std::wstring> names;
     HandleCount handles;
 
-    std::unique_ptr<HeldObject> CreateNamedMutex(const std::wstring& name) override;
+    std::unique_ptr<HeldObject> CreateNamedMutex(const std::wstring& name, bool& existed) override;
 };
 
 // A running process in the fake table.
@@ -104,6 +107,7 @@ public:
     std::vector<std::uint32_t> terminated;
     std::vector<std::chrono::milliseconds> waits;
     int sleeps = 0;
+    std::chrono::milliseconds slept{0};
 
     FakeProcess& Add(std::uint32_t id, std::wstring exeFile);
     bool Running(std::uint32_t id) const;
@@ -111,7 +115,10 @@ public:
 
     std::unique_ptr<ProcessSnapshot> TakeSnapshot() override;
     std::unique_ptr<ProcessObject> OpenForTermination(std::uint32_t processId) override;
-    void Sleep(std::chrono::milliseconds) override { ++sleeps; }
+    void Sleep(std::chrono::milliseconds duration) override {
+        ++sleeps;
+        slept += duration;
+    }
     std::uint32_t CurrentProcessId() override { return ownId; }
 };
 
@@ -176,6 +183,7 @@ public:
     std::map<std::wstring, bool> searchFinds;              // what a directory search reports
     std::map<std::wstring, std::uint32_t> createDirectoryErrors;
     std::map<std::wstring, std::uint32_t> setCurrentDirectoryErrors;
+    std::map<std::wstring, std::uint32_t> listErrors;
     std::map<std::wstring, std::uint32_t> createFileErrors;
     std::map<std::wstring, std::uint32_t> replaceErrors;
     std::optional<std::size_t> writeLimit; // a write stops after this many bytes
@@ -194,8 +202,9 @@ public:
     FileAttributes GetAttributes(const std::wstring& path) override;
     std::uint32_t OpenLinkTarget(const std::wstring& path, bool directory) override;
     bool SearchFindsFile(const std::wstring& path) override;
-    std::uint32_t MakeDirectory(const std::wstring& path) override;
+    std::uint32_t MakeDirectory(const std::wstring& path, FolderAccess access) override;
     std::uint32_t ChangeDirectory(const std::wstring& path) override;
+    std::uint32_t ListFolder(const std::wstring& path, std::vector<std::wstring>& names) override;
     ContentCheck CompareContent(const std::wstring& path, std::span<const std::uint8_t> bytes) override;
     std::unique_ptr<OutputFile> CreateOutputFile(const std::wstring& path, std::uint32_t& error) override;
     std::uint32_t MoveOver(const std::wstring& from, const std::wstring& to) override;
@@ -204,6 +213,31 @@ public:
 
 private:
     bool ParentExists(const std::wstring& key) const;
+};
+
+// What Windows reports of its USB devices, one answer per look; the last answer stays.
+class FakeDevices final : public DeviceService {
+public:
+    using Answer = std::optional<std::vector<PresentDevice>>;
+    std::deque<Answer> answers{Answer{std::vector<PresentDevice>{}}}; // nothing connected
+    int looks = 0;
+
+    std::optional<std::vector<PresentDevice>> PresentUsbDevices() override {
+        ++looks;
+        const Answer answer = answers.front();
+        if (answers.size() > 1) answers.pop_front();
+        return answer;
+    }
+};
+
+// The console and the event log as lists of what was written to them.
+class FakeReports final : public ReportService {
+public:
+    std::vector<std::wstring> console;
+    std::vector<std::pair<bool, std::wstring>> eventLog; // error or not, and the text
+
+    void ToConsole(const std::wstring& line) override { console.push_back(line); }
+    void ToEventLog(bool error, const std::wstring& line) override { eventLog.emplace_back(error, line); }
 };
 
 // The main window as a record of what it was asked to show and do.
@@ -215,6 +249,9 @@ public:
     bool timerRunning = true;
     bool closed = false;
     bool quitPosted = false;
+    bool installing = false;
+    int installRuns = 0; // how often installing was switched on
+    TaskbarProgress progress = TaskbarProgress::None;
     WindowId window = 0x1234;
     std::vector<std::wstring> labels;   // every label text set, in order
     std::vector<std::wstring> statuses; // every status text set, in order
@@ -226,6 +263,9 @@ public:
     void SetStatusText(const std::wstring& text) override;
     void EnableButton(bool enabled) override;
     void StopTimer() override;
+    void SetInstalling(bool on) override;
+    void SetProgress(TaskbarProgress state) override;
+    void InstallFinished(bool done, const std::wstring& reason) override;
     void CloseMainWindow() override;
     void PostQuit() override;
     WindowId MainWindow() override { return window; }

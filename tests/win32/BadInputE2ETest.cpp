@@ -30,6 +30,59 @@ bool IsDirectory(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// DLLs planted beside the installer, named as DLLs it or the system's DLLs load: none of them
+// may run in the installer, which has administrator rights.
+TEST_F(ProgramTest, DllsPlantedBesideTheInstallerAreNeverLoaded) {
+    const wchar_t* const planted[] = {L"shcore", L"propsys", L"uxtheme", L"version",
+                                      L"dwmapi", L"userenv", L"cryptbase", L"setupapi"};
+    for (const wchar_t* name : planted) ASSERT_TRUE(CopyTo(ProgramFolder() + L"marker_dll.dll", folder + name + L".dll"));
+    // The marker works: loaded the ordinary way, it leaves its file.
+    {
+        const std::wstring probe = scratch.Path() + L"probe.dll";
+        ASSERT_TRUE(CopyTo(ProgramFolder() + L"marker_dll.dll", probe));
+        const HMODULE loaded = ::LoadLibraryW(probe.c_str());
+        ASSERT_NE(loaded, nullptr);
+        ::FreeLibrary(loaded);
+        EXPECT_NE(::GetFileAttributesW((probe + L".loaded").c_str()), INVALID_FILE_ATTRIBUTES);
+    }
+
+    RunningProgram program(exe, L"/AUTO");
+    DWORD exitCode = 99;
+    ASSERT_TRUE(program.WaitForExit(90000, exitCode)) << "the window did not close";
+    EXPECT_EQ(exitCode, 0u);
+    EXPECT_EQ(Runs().size(), 2u);
+    for (const wchar_t* name : planted)
+        EXPECT_EQ(::GetFileAttributesW((folder + name + L".dll.loaded").c_str()), INVALID_FILE_ATTRIBUTES) << name;
+}
+
+// Whatever Windows would load into the tool from its folder stops the install before the tool
+// runs; the file is named, and left for the technician to look at.
+TEST_F(ProgramTest, FilesThatCouldRunWithTheToolStopTheInstall) {
+    struct Case {
+        const wchar_t* name;
+        bool folder;
+    };
+    for (const Case c : {Case{L"version.dll", false}, Case{L"VERSION.DLL", false}, Case{L"wdi-simple.exe.local", true}}) {
+        RemoveTree(InstallFolder());
+        ::CreateDirectoryW(InstallFolder().c_str(), nullptr);
+        const std::wstring path = InstallFolder() + c.name;
+        if (c.folder)
+            ::CreateDirectoryW(path.c_str(), nullptr);
+        else
+            WriteBytes(path, {'M', 'Z'});
+        ::DeleteFileW(log.c_str());
+        const auto program = Start(L"/AUTO");
+        EXPECT_EQ(ErrorBoxText(*program),
+                  L"Unexpected file \"" + std::wstring(c.name) + L"\" in DARORED: remove it and start again.");
+        EXPECT_TRUE(Runs().empty()) << c.name;
+        EXPECT_NE(::GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES) << c.name;
+        ::Sleep(1000);
+        DWORD exitCode = 99;
+        EXPECT_FALSE(program->WaitForExit(0, exitCode)) << "closed after the error: " << c.name;
+        CloseNormally(*program);
+    }
+}
+
 TEST_F(ProgramTest, SwitchesThatOnlyResembleAutoAndAVeryLongLineDoNotClose) {
     const std::wstring longParameter(32000, L'p');
     const auto program = Start(L"/AUT \"AUTO\" \\AUTO --AUTO /A-UTO \t\x01 \"\" /\u00c4UTO x/AUTO " + longParameter + L" \"");

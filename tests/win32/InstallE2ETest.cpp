@@ -2,6 +2,7 @@
 // for the server.
 #include "tests/win32/ProgramFixture.h"
 
+#include <cstdio>
 #include <cstdlib>
 
 namespace juv::test {
@@ -98,7 +99,8 @@ TEST_F(ProgramTest, WithToolAndDriverFolderOnlyTheSecondRunHappensAndTheWindowSt
     const std::vector<Run> runs = Runs();
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_EQ(runs[0].commandLine, L"\"" + ToolPath() + L"\" " + SecondRun);
-    EXPECT_EQ(program->StatusText(), L"Execute: \"" + ToolPath() + L"\" " + SecondRun);
+    // No such device is known to this system.
+    EXPECT_EQ(program->StatusText(), L"Driver installed; device JUV VCOM not connected");
 
     ::Sleep(1500);
     DWORD exitCode = 99;
@@ -106,6 +108,128 @@ TEST_F(ProgramTest, WithToolAndDriverFolderOnlyTheSecondRunHappensAndTheWindowSt
     program->Close();
     ASSERT_TRUE(program->WaitForExit(20000, exitCode));
     EXPECT_EQ(exitCode, 0u);
+}
+
+// The tool runs take seconds; the window must keep answering all the while, as another program
+// (or Windows, deciding whether to offer "end this program") sees it, and must not go away.
+TEST_F(ProgramTest, WindowAnswersThroughoutTheToolRunsAndCannotBeClosedMidInstall) {
+    ToolMode(L"hang:4000|hang:4000");
+    const auto program = Start();
+    const HWND window = program->Window();
+    ASSERT_NE(window, nullptr);
+    DWORD worstInRuns = 0, worstOverall = 0;
+    int unanswered = 0, hung = 0, enabledDuringRuns = 0, samples = 0;
+    bool closeSent = false;
+    LRESULT endSessionDuringRun = TRUE;
+    const std::wstring running = log + L".running"; // there while a tool run lasts
+    const auto toolRuns = [&running] { return ::GetFileAttributesW(running.c_str()) != INVALID_FILE_ATTRIBUTES; };
+    DWORD runSeen = 0;
+    const DWORD start = ::GetTickCount();
+    while (::GetTickCount() - start < 90000) {
+        const std::wstring label = program->LabelText();
+        if (label == L"DONE!" || label == L"FAILED!") break;
+        const bool runBefore = toolRuns();
+        if (!runBefore) runSeen = 0;
+        if (runBefore && runSeen == 0) runSeen = ::GetTickCount();
+        const DWORD sent = ::GetTickCount();
+        DWORD_PTR answer = 0;
+        if (!::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &answer)) ++unanswered;
+        const DWORD took = ::GetTickCount() - sent;
+        worstOverall = std::max(worstOverall, took);
+        hung += ::IsHungAppWindow(window) ? 1 : 0;
+        // Inside a tool run's wait: the tool ran before and after the message, and the shell
+        // has had time to hand its launch back (starting a program is not a wait).
+        if (runBefore && toolRuns() && sent - runSeen >= 300) {
+            ++samples;
+            worstInRuns = std::max(worstInRuns, took);
+            enabledDuringRuns += ::IsWindowEnabled(window) ? 1 : 0;
+            if (!closeSent) {
+                // Mid-run: a close request and a log-off query, both as other programs send them.
+                closeSent = true;
+                ::PostMessageW(window, WM_CLOSE, 0, 0);
+                DWORD_PTR result = TRUE;
+                ::SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL, 5000, &result);
+                endSessionDuringRun = static_cast<LRESULT>(result);
+            }
+        }
+        ::Sleep(50);
+    }
+    std::printf("worst answer: %lu ms during the tool runs (%d samples), %lu ms over the whole install\n",
+                worstInRuns, samples, worstOverall);
+    EXPECT_EQ(program->LabelText(), L"DONE!");
+    EXPECT_EQ(Runs().size(), 2u); // the close request did not cut the sequence short
+    EXPECT_TRUE(closeSent);
+    EXPECT_EQ(endSessionDuringRun, FALSE);
+    EXPECT_GT(samples, 40); // about 7 s inside the runs' waits, sampled every 50 ms or so
+    EXPECT_EQ(enabledDuringRuns, 0);
+    EXPECT_EQ(unanswered, 0);
+    EXPECT_EQ(hung, 0);
+    EXPECT_LT(worstInRuns, 100u);
+
+    // Afterwards the window is an ordinary window again: it takes input, lets the session end,
+    // stays open without /AUTO, and closes when asked.
+    ::Sleep(500);
+    EXPECT_TRUE(::IsWindowEnabled(window));
+    DWORD_PTR endSessionAfter = FALSE;
+    ::SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL, 5000, &endSessionAfter);
+    EXPECT_EQ(static_cast<LRESULT>(endSessionAfter), TRUE);
+    DWORD exitCode = 99;
+    EXPECT_FALSE(program->WaitForExit(0, exitCode));
+    program->Close();
+    ASSERT_TRUE(program->WaitForExit(20000, exitCode));
+    EXPECT_EQ(exitCode, 0u);
+}
+
+// A device as Windows keeps it in the registry, which is where Wine's device list looks (it
+// lists only keys with a device class); removed again when the test ends.
+class DeviceKey {
+public:
+    explicit DeviceKey(const std::wstring& service) {
+        if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, (Parent + L"\\juv-e2e").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &key_, nullptr) != ERROR_SUCCESS)
+            throw std::runtime_error("cannot make the device key");
+        const wchar_t ids[] = L"USB\\VID_1781&PID_07F4&REV_0100&MI_00\0USB\\VID_1781&PID_07F4&MI_00\0";
+        ::RegSetValueExW(key_, L"HardwareID", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(ids), sizeof(ids));
+        ::RegSetValueExW(key_, L"Service", 0, REG_SZ, reinterpret_cast<const BYTE*>(service.c_str()),
+                         static_cast<DWORD>((service.size() + 1) * sizeof(wchar_t)));
+        const wchar_t usbDevices[] = L"{88BAE032-5A81-49F0-BC3D-A4FF138216D6}";
+        ::RegSetValueExW(key_, L"ClassGUID", 0, REG_SZ, reinterpret_cast<const BYTE*>(usbDevices), sizeof(usbDevices));
+    }
+    ~DeviceKey() {
+        ::RegCloseKey(key_);
+        ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, Parent.c_str());
+    }
+    DeviceKey(const DeviceKey&) = delete;
+    DeviceKey& operator=(const DeviceKey&) = delete;
+
+private:
+    inline static const std::wstring Parent = L"System\\CurrentControlSet\\Enum\\USB\\VID_1781&PID_07F4&MI_00";
+    HKEY key_ = nullptr;
+};
+
+TEST_F(ProgramTest, DeviceOnItsNewDriverIsDoneAndOneOnAnotherIsAFailure) {
+    {
+        const DeviceKey device(L"libusb0");
+        const auto program = Start();
+        ASSERT_TRUE(program->WaitForLabel(L"DONE!"));
+        EXPECT_EQ(program->StatusText(), L"Device JUV VCOM is using driver libusb0");
+        program->Close();
+    }
+    {
+        RemoveTree(InstallFolder());
+        ::DeleteFileW(log.c_str());
+        const DeviceKey device(L"usbser");
+        const auto program = Start(L"/AUTO");
+        ASSERT_TRUE(program->WaitForLabel(L"FAILED!"));
+        EXPECT_EQ(program->StatusText(), L"Device JUV VCOM still uses driver usbser");
+        EXPECT_EQ(Runs().size(), 2u);
+        ::Sleep(1000);
+        DWORD exitCode = 99;
+        EXPECT_FALSE(program->WaitForExit(0, exitCode)) << "closed after a failure";
+        program->Close();
+        ASSERT_TRUE(program->WaitForExit(20000, exitCode));
+        EXPECT_EQ(exitCode, 0u);
+    }
 }
 
 TEST_F(ProgramTest, ToolFileThatDiffersFromThePayloadIsReplacedBeforeItRuns) {
@@ -121,7 +245,8 @@ TEST_F(ProgramTest, ToolFileThatDiffersFromThePayloadIsReplacedBeforeItRuns) {
 TEST_F(ProgramTest, FailingToolIsReportedAndTheWindowStaysOpenUnderAuto) {
     const std::pair<std::wstring, std::wstring> cases[] = {
         {L"ok|fail:3", L"Tool failed with exit code 3"},
-        {L"ok|fail:-1", L"Tool failed with exit code -1"},
+        {L"ok|fail:-1", L"Tool failed with exit code -1 (input/output error)"},
+        {L"ok|fail:-9", L"Tool failed with exit code -9 (another driver installation is pending)"},
         {L"nofolder", L"Driver folder missing"},
     };
     for (const auto& [mode, reason] : cases) {
@@ -192,6 +317,101 @@ TEST_F(ProgramTest, WorksFromAFolderWithBlanksAndNonAsciiLetters) {
     ASSERT_EQ(runs.size(), 2u);
     EXPECT_EQ(runs[1].commandLine, L"\"" + ToolPath() + L"\" " + SecondRun);
     EXPECT_EQ(runs[1].folder, WithoutBackslash(InstallFolder()));
+}
+
+// ---- silent runs, as a deployment engine starts them --------------------------------------
+
+// A silent installer run to its end, watched all the while for any window it shows.
+struct SilentRun {
+    DWORD exitCode = 99;
+    std::string output; // what it wrote to the standard output it was given
+    int visibleWindows = 0;
+};
+
+SilentRun RunSilently(const std::wstring& exe, const std::wstring& arguments) {
+    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+    HANDLE readRaw = nullptr, writeRaw = nullptr;
+    if (!::CreatePipe(&readRaw, &writeRaw, &inherit, 1 << 16)) throw std::runtime_error("no pipe");
+    UniqueHandle readEnd(readRaw), writeEnd(writeRaw);
+    ::SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = startup.hStdError = writeEnd.get();
+    PROCESS_INFORMATION info{};
+    std::wstring line = L"\"" + exe + L"\" " + arguments;
+    if (!::CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info))
+        throw std::runtime_error("cannot start the installer");
+    UniqueHandle process(info.hProcess), thread(info.hThread);
+    writeEnd.reset();
+    SilentRun run;
+    const DWORD start = ::GetTickCount();
+    while (::WaitForSingleObject(process.get(), 20) == WAIT_TIMEOUT && ::GetTickCount() - start < 120000) {
+        for (const wchar_t* kind : {L"TJUVDriverForm", L"#32770"})
+            for (HWND w : WindowsOf(info.dwProcessId, kind)) run.visibleWindows += ::IsWindowVisible(w) ? 1 : 0;
+    }
+    if (::WaitForSingleObject(process.get(), 0) != WAIT_OBJECT_0) ::TerminateProcess(process.get(), 99);
+    ::GetExitCodeProcess(process.get(), &run.exitCode);
+    char buffer[4096];
+    DWORD read = 0;
+    while (::ReadFile(readEnd.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) run.output.append(buffer, read);
+    return run;
+}
+
+TEST_F(ProgramTest, SilentRunsShowNothingAndEndWithAnExitCodeAndItsReason) {
+    struct Case {
+        std::wstring arguments, mode;
+        bool folderTakenByAFile;
+        DWORD exitCode;
+        std::string output;
+        std::size_t runs;
+    };
+    const Case cases[] = {
+        {L"/SILENT", L"ok", false, 0, "DONE!\r\n", 2},
+        {L"x -silent", L"ok", false, 0, "DONE!\r\n", 2},
+        {L"/SILENT", L"ok|fail:3", false, 1603, "FAILED!: Tool failed with exit code 3\r\n", 2},
+        {L"/Silent", L"ok", true, 1603, "FAILED!: Datei \"", 0},
+    };
+    for (const Case& c : cases) {
+        RemoveTree(InstallFolder());
+        ::DeleteFileW((folder + L"DARORED").c_str());
+        ::DeleteFileW(log.c_str());
+        if (c.folderTakenByAFile) WriteBytes(folder + L"DARORED", {'k', 'e', 'e', 'p'});
+        ToolMode(c.mode);
+        const SilentRun run = RunSilently(exe, c.arguments);
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.mode;
+        EXPECT_EQ(run.output.substr(0, c.output.size()), c.output) << run.output;
+        EXPECT_EQ(run.visibleWindows, 0) << c.mode;
+        EXPECT_EQ(Runs().size(), c.runs) << c.mode;
+    }
+    ::DeleteFileW((folder + L"DARORED").c_str());
+
+    // Without administrator rights nobody could press the button: no relaunch, code 740.
+    ::SetEnvironmentVariableW(L"JUV_SIMULATE_UNELEVATED", L"1");
+    const SilentRun unelevated = RunSilently(exe, L"/SILENT");
+    ::SetEnvironmentVariableW(L"JUV_SIMULATE_UNELEVATED", nullptr);
+    EXPECT_EQ(unelevated.exitCode, 740u);
+    EXPECT_EQ(unelevated.output, "FAILED!: Elevated priviliges required.\r\n");
+    ::Sleep(3000);
+    EXPECT_TRUE(WindowsOf(0, L"TJUVDriverForm", ::GetCurrentProcessId()).empty()) << "another instance started";
+}
+
+TEST_F(ProgramTest, SecondSilentInstanceComesBackLaterWhileTheFirstInstalls) {
+    ToolMode(L"hang:4000|hang:4000");
+    RunningProgram first(exe, L"/SILENT");
+    const std::wstring running = log + L".running";
+    const DWORD start = ::GetTickCount();
+    while (::GetFileAttributesW(running.c_str()) == INVALID_FILE_ATTRIBUTES && ::GetTickCount() - start < 60000)
+        ::Sleep(50);
+    const DWORD secondStarted = ::GetTickCount();
+    const SilentRun second = RunSilently(exe, L"/SILENT");
+    EXPECT_EQ(second.exitCode, 1618u);
+    EXPECT_EQ(second.output, "FAILED!: Another installer instance is running\r\n");
+    EXPECT_LT(::GetTickCount() - secondStarted, 15000u);
+    DWORD exitCode = 99;
+    ASSERT_TRUE(first.WaitForExit(90000, exitCode));
+    EXPECT_EQ(exitCode, 0u);
+    EXPECT_EQ(Runs().size(), 2u); // the first instance's runs only
 }
 
 // The real 60-second wait; it takes over a minute, so it runs only when asked for.

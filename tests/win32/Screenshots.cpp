@@ -117,6 +117,16 @@ int wmain(int argc, wchar_t** argv) {
         ::CloseHandle(info.hProcess);
         ::CloseHandle(info.hThread);
     }
+    { // In the middle of the install run: the window is drawn and answers while it waits.
+        ::SetEnvironmentVariableW(L"JUV_TOOL_MODE", L"ok|hang:8000");
+        Scene scene(L"installer_e2e.exe");
+        auto program = scene.Start();
+        program->WaitForLabel(L"Installing driver", 90000);
+        Settle();
+        Capture({program->Window()}, out + L"installing.bmp");
+        program->WaitForLabel(L"DONE!", 90000);
+        ::SetEnvironmentVariableW(L"JUV_TOOL_MODE", L"ok");
+    }
     { // A finished install, with the project's own stand-in as the tool.
         Scene scene(L"ZoroDerERIDovudi.exe");
         auto program = scene.Start();

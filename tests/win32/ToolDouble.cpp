@@ -3,7 +3,8 @@
 //   ok (default)  make "usb_driver" in the working folder, exit 0
 //   fail:N        make "usb_driver", exit with code N
 //   nofolder      make nothing, exit 0
-//   hang:MS       make "usb_driver", then wait MS milliseconds before exiting 0
+//   hang:MS       make "usb_driver", then wait MS milliseconds before exiting 0; meanwhile the
+//                 file named by the log's name and ".running" exists
 //   crash         make "usb_driver", then die of an unhandled access violation
 //   spam:N        make "usb_driver", write N bytes to standard output, exit 0
 // A mode may carry a second part after '|' for the second run, e.g. "ok|fail:3".
@@ -44,7 +45,8 @@ int Record(const std::wstring& log) {
 } // namespace
 
 int wmain() {
-    const int run = Record(Environment(L"JUV_TOOL_LOG").empty() ? L"tool-log.bin" : Environment(L"JUV_TOOL_LOG"));
+    const std::wstring log = Environment(L"JUV_TOOL_LOG").empty() ? L"tool-log.bin" : Environment(L"JUV_TOOL_LOG");
+    const int run = Record(log);
     std::wstring mode = Environment(L"JUV_TOOL_MODE");
     const std::size_t bar = mode.find(L'|');
     if (bar != std::wstring::npos) mode = run == 0 ? mode.substr(0, bar) : mode.substr(bar + 1);
@@ -52,7 +54,12 @@ int wmain() {
     if (mode == L"nofolder") return 0;
     ::CreateDirectoryW(L"usb_driver", nullptr);
     if (mode.rfind(L"fail:", 0) == 0) return std::wcstol(mode.c_str() + 5, nullptr, 10);
-    if (mode.rfind(L"hang:", 0) == 0) ::Sleep(static_cast<DWORD>(std::wcstoul(mode.c_str() + 5, nullptr, 10)));
+    if (mode.rfind(L"hang:", 0) == 0) {
+        const std::wstring running = log + L".running";
+        ::CloseHandle(::CreateFileW(running.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        ::Sleep(static_cast<DWORD>(std::wcstoul(mode.c_str() + 5, nullptr, 10)));
+        ::DeleteFileW(running.c_str());
+    }
     if (mode == L"crash") {
         // No crash dialog: the process is to end the way a crashed tool ends, with its code.
         ::SetErrorMode(SEM_NOGPFAULTERRORBOX | SEM_FAILCRITICALERRORS);

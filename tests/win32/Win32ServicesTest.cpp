@@ -6,6 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sddl.h>
+
+#include <algorithm>
+
 namespace juv::test {
 namespace {
 
@@ -31,16 +35,60 @@ TEST_F(FileSystemOnWindows, AttributesTellFilesFoldersAndWhyNothingIsThere) {
 }
 
 TEST_F(FileSystemOnWindows, FoldersAreMadeOneLevelAtATime) {
-    EXPECT_EQ(files.MakeDirectory(Path(L"DARORED\\")), 0u);
-    EXPECT_EQ(files.MakeDirectory(Path(L"DARORED\\")), ErrorCode::AlreadyExists);
-    EXPECT_EQ(files.MakeDirectory(Path(L"a\\b\\")), ErrorCode::PathNotFound);
-    EXPECT_TRUE(DirectoryExists(files, Path(L"DARORED\\")));
+    for (const FolderAccess access : {FolderAccess::Inherited, FolderAccess::AdministratorsChange}) {
+        EXPECT_EQ(files.MakeDirectory(Path(L"one\\"), access), 0u);
+        EXPECT_EQ(files.MakeDirectory(Path(L"one\\"), access), ErrorCode::AlreadyExists);
+        EXPECT_EQ(files.MakeDirectory(Path(L"a\\b\\"), access), ErrorCode::PathNotFound);
+        EXPECT_TRUE(DirectoryExists(files, Path(L"one\\")));
+        ::RemoveDirectoryW(Path(L"one").c_str());
+    }
+
+    // The tool's folder: administrators and the system may change it, everyone else reads and
+    // runs, whatever the parent allows. (Wine keeps no access lists on disk, so the list itself
+    // is what can be checked here.)
+    ASSERT_EQ(files.MakeDirectory(Path(L"DARORED\\"), FolderAccess::AdministratorsChange), 0u);
+    const UniqueLocal descriptor = AdministratorsChangeDescriptor();
+    ASSERT_TRUE(descriptor);
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    ASSERT_TRUE(::GetSecurityDescriptorControl(descriptor.get(), &control, &revision));
+    EXPECT_TRUE(control & SE_DACL_PROTECTED);
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL acl = nullptr;
+    ASSERT_TRUE(::GetSecurityDescriptorDacl(descriptor.get(), &present, &acl, &defaulted));
+    ASSERT_TRUE(present && acl != nullptr);
+    std::vector<std::pair<std::wstring, DWORD>> entries;
+    for (DWORD i = 0; i < acl->AceCount; ++i) {
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        ASSERT_TRUE(::GetAce(acl, i, reinterpret_cast<void**>(&ace)));
+        EXPECT_EQ(ace->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
+        EXPECT_EQ(ace->Header.AceFlags, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
+        wchar_t* sid = nullptr;
+        ASSERT_TRUE(::ConvertSidToStringSidW(&ace->SidStart, &sid));
+        const UniqueLocal release(sid);
+        entries.push_back({sid, ace->Mask});
+    }
+    EXPECT_EQ(entries, (std::vector<std::pair<std::wstring, DWORD>>{
+                           {L"S-1-5-32-544", FILE_ALL_ACCESS}, // Administrators
+                           {L"S-1-5-18", FILE_ALL_ACCESS},     // SYSTEM
+                           {L"S-1-1-0", FILE_GENERIC_READ | FILE_GENERIC_EXECUTE}}));  // Everyone
     EXPECT_EQ(files.ChangeDirectory(Path(L"DARORED\\")), 0u);
     wchar_t current[MAX_PATH] = {};
     ::GetCurrentDirectoryW(MAX_PATH, current);
     EXPECT_EQ(std::wstring(current) + L"\\", Path(L"DARORED\\"));
     EXPECT_EQ(files.ChangeDirectory(Path(L"missing\\")), ErrorCode::FileNotFound);
     ::SetCurrentDirectoryW(ProgramFolder().c_str());
+}
+
+TEST_F(FileSystemOnWindows, FolderListingNamesFilesAndFoldersAtTheTopLevel) {
+    WriteBytes(Path(L"Version.DLL"), {1});
+    ::CreateDirectoryW(Path(L"wdi-simple.exe.local").c_str(), nullptr);
+    WriteBytes(Path(L"wdi-simple.exe.local\\deeper.dll"), {1});
+    std::vector<std::wstring> names;
+    EXPECT_EQ(files.ListFolder(scratch.Path(), names), 0u);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::wstring>{L"Version.DLL", L"wdi-simple.exe.local"}));
+    EXPECT_EQ(files.ListFolder(Path(L"missing"), names), ErrorCode::PathNotFound);
 }
 
 TEST_F(FileSystemOnWindows, WrittenFileReplacesTheOldOneInOneMove) {

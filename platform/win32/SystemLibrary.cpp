@@ -1,0 +1,29 @@
+#include "platform/win32/SystemLibrary.h"
+
+#include <string>
+
+namespace juv {
+
+void RestrictDllSearch() {
+    // Looked up by name: systems without the update that brought it lack the function.
+    const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+    using SetDefaultDirectories = BOOL(WINAPI*)(DWORD);
+    if (const auto restrict = LookUp<SetDefaultDirectories>(kernel, "SetDefaultDllDirectories")) {
+        if (restrict(LOAD_LIBRARY_SEARCH_SYSTEM32)) return;
+    }
+    // The older remedy: at least the current directory leaves the search.
+    ::SetDllDirectoryW(L"");
+}
+
+UniqueModule LoadSystemLibrary(const wchar_t* name) {
+    if (HMODULE module = ::LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) return UniqueModule(module);
+    // Systems that do not know the flag refuse it; there the full path does the same, and the
+    // DLL's own imports are then looked for beside it, in the system folder, first.
+    wchar_t folder[MAX_PATH];
+    const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return UniqueModule();
+    const std::wstring path = std::wstring(folder, length) + L"\\" + name;
+    return UniqueModule(::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+}
+
+} // namespace juv

@@ -1,0 +1,80 @@
+#include "platform/win32/Win32Services.h"
+
+#include "platform/ScopeExit.h"
+
+#include <setupapi.h>
+#include <cfgmgr32.h>
+
+#include <cwchar>
+
+namespace juv {
+
+namespace {
+
+// A device property as the registry keeps it; empty when the device has none.
+std::vector<wchar_t> Property(const Win32Devices::Entries& api, HDEVINFO list, SP_DEVINFO_DATA& device,
+                              DWORD property) {
+    std::vector<wchar_t> value(256);
+    for (;;) {
+        DWORD needed = 0;
+        if (api.getProperty(list, &device, property, nullptr, reinterpret_cast<BYTE*>(value.data()),
+                            static_cast<DWORD>(value.size() * sizeof(wchar_t)), &needed)) {
+            // Two terminating zeros whatever the system wrote, for the lists of texts.
+            value.resize(needed / sizeof(wchar_t));
+            value.push_back(L'\0');
+            value.push_back(L'\0');
+            return value;
+        }
+        if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed <= value.size() * sizeof(wchar_t)) return {};
+        value.resize(needed / sizeof(wchar_t) + 1);
+    }
+}
+
+} // namespace
+
+const Win32Devices::Entries& Win32Devices::SetupApi() {
+    if (!entries_) {
+        setupapi_ = LoadSystemLibrary(L"setupapi.dll");
+        const HMODULE module = setupapi_.get();
+        Entries found;
+        found.getClassDevs = LookUp<decltype(found.getClassDevs)>(module, "SetupDiGetClassDevsW");
+        found.enumInfo = LookUp<decltype(found.enumInfo)>(module, "SetupDiEnumDeviceInfo");
+        found.getProperty = LookUp<decltype(found.getProperty)>(module, "SetupDiGetDeviceRegistryPropertyW");
+        found.destroyList = LookUp<decltype(found.destroyList)>(module, "SetupDiDestroyDeviceInfoList");
+        found.nodeStatus = LookUp<decltype(found.nodeStatus)>(module, "CM_Get_DevNode_Status");
+        entries_ = found;
+    }
+    return *entries_;
+}
+
+std::optional<std::vector<PresentDevice>> Win32Devices::PresentUsbDevices() {
+    const Entries& api = SetupApi();
+    if (!api.getClassDevs || !api.enumInfo || !api.getProperty || !api.destroyList || !api.nodeStatus)
+        return std::nullopt;
+    const HDEVINFO list = api.getClassDevs(nullptr, L"USB", nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
+    if (list == INVALID_HANDLE_VALUE) return std::nullopt;
+    const ScopeExit destroy([&] { api.destroyList(list); });
+
+    std::vector<PresentDevice> devices;
+    for (DWORD index = 0;; ++index) {
+        SP_DEVINFO_DATA device{};
+        device.cbSize = sizeof(device);
+        if (!api.enumInfo(list, index, &device)) {
+            if (::GetLastError() == ERROR_NO_MORE_ITEMS) break;
+            return std::nullopt;
+        }
+        PresentDevice present;
+        const std::vector<wchar_t> ids = Property(api, list, device, SPDRP_HARDWAREID);
+        for (const wchar_t* id = ids.data(); !ids.empty() && *id != L'\0'; id += std::wcslen(id) + 1)
+            present.hardwareIds.emplace_back(id);
+        const std::vector<wchar_t> service = Property(api, list, device, SPDRP_SERVICE);
+        if (!service.empty()) present.service = service.data();
+        ULONG status = 0, problem = 0;
+        if (api.nodeStatus(&status, &problem, device.DevInst, 0) == CR_SUCCESS && (status & DN_HAS_PROBLEM) != 0)
+            present.problem = problem;
+        devices.push_back(std::move(present));
+    }
+    return devices;
+}
+
+} // namespace juv

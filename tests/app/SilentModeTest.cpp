@@ -1,0 +1,110 @@
+#include "app/ErrorDisplay.h"
+#include "app/SilentMode.h"
+#include "platform/SystemErrors.h"
+#include "tests/app/FormFixture.h"
+
+namespace juv::test {
+namespace {
+
+// A silent run end to end through the logic: the form talks to the silent window, which
+// stands in front of the fake screen the way it stands in front of the real window.
+class SilentTest : public FormTest {
+protected:
+    SilentUserInterface silent{ui};
+    TJUVDriverForm silentForm{{commandLine, shell, processes, resources, files, silent, devices}};
+    FakeReports reports;
+
+    SilentTest() {
+        JUVDriverForm = &silentForm;
+        Parameters(L"-silent");
+        files.AddDirectory(L"C:\\Tools");
+        shell.defaultBehaviour.effect = [this] { files.AddDirectory(files.currentDirectory + L"\\usb_driver"); };
+    }
+    // What the window does: creation, the start tick, and an escaping error into the box.
+    SilentResult Run() {
+        silentForm.FormCreate();
+        try {
+            silentForm.Timer1Timer();
+        } catch (...) {
+            ShowException(silent, commandLine, std::current_exception());
+        }
+        const SilentResult result = silent.Result();
+        ReportSilentResult(reports, result);
+        return result;
+    }
+    bool AnyBoxOrDialog() const {
+        return std::any_of(ui.events.begin(), ui.events.end(), [](const std::wstring& e) {
+            return e.rfind(L"error box", 0) == 0 || e.rfind(L"dialog", 0) == 0;
+        });
+    }
+};
+
+TEST_F(SilentTest, DoneEndsWithZeroAndClosesTheWindowAsAutoWould) {
+    const SilentResult result = Run();
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.line, L"DONE!");
+    EXPECT_TRUE(ui.closed);
+    EXPECT_EQ(reports.console, std::vector<std::wstring>{L"DONE!"});
+    EXPECT_EQ(reports.eventLog, (std::vector<std::pair<bool, std::wstring>>{{false, L"DONE!"}}));
+    EXPECT_EQ(ui.progress, TaskbarProgress::None); // no taskbar button to show anything on
+}
+
+TEST_F(SilentTest, FailuresEndTheRunWith1603AndTheirReasonWithoutABox) {
+    // A failed install: the window would have stayed open; the run ends instead.
+    shell.behaviours = {shell.defaultBehaviour, ExitsWith(3)};
+    SilentResult result = Run();
+    EXPECT_EQ(result.exitCode, 1603);
+    EXPECT_EQ(result.line, L"FAILED!: Tool failed with exit code 3");
+    EXPECT_TRUE(ui.quitPosted);
+    EXPECT_FALSE(ui.closed);
+    EXPECT_EQ(reports.eventLog.back(), std::make_pair(true, result.line));
+
+    // A file where the install folder belongs: the folder dialog is passed over, and the error
+    // that would have reached the box is the reason.
+    SilentUserInterface fresh{ui};
+    TJUVDriverForm form{{commandLine, shell, processes, resources, files, fresh, devices}};
+    JUVDriverForm = &form;
+    ui = FakeUserInterface{};
+    files.nodes.clear();
+    files.AddFile(L"C:\\Tools\\DARORED", {'x'});
+    form.FormCreate();
+    try {
+        form.Timer1Timer();
+    } catch (...) {
+        ShowException(fresh, commandLine, std::current_exception());
+    }
+    result = fresh.Result();
+    EXPECT_EQ(result.exitCode, 1603);
+    EXPECT_EQ(result.line,
+              L"FAILED!: Datei \"C:\\Tools\\DARORED\\wdi-simple.exe\" kann nicht erstellt werden. System text 3.");
+    EXPECT_FALSE(AnyBoxOrDialog());
+    EXPECT_TRUE(ui.quitPosted);
+    EXPECT_EQ(files.Content(L"C:\\Tools\\DARORED")->size(), 1u); // nothing of the user's touched
+
+    // A run that ends before its install does (nothing happened yet) never counts as done.
+    SilentUserInterface unfinished{ui};
+    EXPECT_EQ(unfinished.Result().exitCode, 1603);
+    EXPECT_EQ(unfinished.Result().line, L"FAILED!: Ended before the install was finished");
+}
+
+TEST_F(SilentTest, WithoutRightsOrBesideAnotherInstanceItEndsAtOnceAndRelaunchesNothing) {
+    shell.admin = false;
+    std::optional<SilentResult> refusal = SilentStartRefusal(shell, true);
+    ASSERT_TRUE(refusal);
+    EXPECT_EQ(refusal->exitCode, 740);
+    EXPECT_EQ(refusal->line, L"FAILED!: Elevated priviliges required.");
+    shell.admin = true;
+    refusal = SilentStartRefusal(shell, true);
+    ASSERT_TRUE(refusal);
+    EXPECT_EQ(refusal->exitCode, 1618);
+    EXPECT_EQ(refusal->line, L"FAILED!: Another installer instance is running");
+    EXPECT_FALSE(SilentStartRefusal(shell, false));
+    EXPECT_TRUE(shell.launches.empty());
+
+    ReportSilentResult(reports, *refusal);
+    EXPECT_EQ(reports.console, std::vector<std::wstring>{L"FAILED!: Another installer instance is running"});
+    EXPECT_EQ(reports.eventLog.at(0).first, true);
+}
+
+} // namespace
+} // namespace juv::test
