@@ -5,8 +5,8 @@
 #    for byte; its checksums check; the program carries the tool byte for byte, has the commit's
 #    date as PE time stamp and no folder name of the build in it;
 #  - without PAYLOAD_EXE the release stops and says why;
-#  - signed with a throw-away certificate, the release verifies against the throw-away CA, its
-#    checksums check, the README's extract-and-attach turns the other clone's unsigned build into
+#  - signed with a throw-away certificate and time-stamped by a throw-away server, the release
+#    verifies against the throw-away CA, its checksums check, the README's extract-and-attach turns the other clone's unsigned build into
 #    the same signed file, and it still runs under Wine and installs the tool it carries;
 #  - a signature that does not verify, or a wrong password, fails the release and leaves no
 #    dist/; the password shows in no output, not even in a trace of every command the release
@@ -43,8 +43,16 @@ if [ -z "$payload" ]; then
 fi
 payload=$(realpath "$payload")
 
+tsa_pid=""
+cleanup() {
+  if [ -n "$tsa_pid" ]; then
+    kill "$tsa_pid" 2>/dev/null || true
+    wait "$tsa_pid" 2>/dev/null || true
+  fi
+  remove "$work"
+}
 remove "$work"
-trap 'remove "$work"' EXIT
+trap cleanup EXIT
 mkdir -p "$work"
 
 # The sources as they are now: a commit of the tracked files as they are, or HEAD when unchanged.
@@ -122,14 +130,35 @@ printf '%s\n' "wrong-$password" >"$cert/wrong.txt"
   # Without its CA the publisher's certificate cannot be traced to a trusted root.
   openssl pkcs12 -export -inkey publisher.key -in publisher.pem \
     -passout file:password.txt -out unrooted.pfx
+  # A time-stamp server of the same CA.
+  openssl req -newkey rsa:2048 -nodes -keyout tsa.key -out tsa.csr -subj "/CN=JUV release check TSA"
+  printf '%s\n' "basicConstraints=CA:FALSE" "keyUsage=critical,digitalSignature" \
+    "extendedKeyUsage=critical,timeStamping" >tsa.ext
+  openssl x509 -req -in tsa.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 -extfile tsa.ext \
+    -out tsa.pem
+  echo 01 >tsa.serial
+  printf '%s\n' "[ tsa ]" "default_tsa = check" "[ check ]" "serial = $cert/tsa.serial" \
+    "signer_cert = $cert/tsa.pem" "certs = $cert/ca.pem" "signer_key = $cert/tsa.key" \
+    "signer_digest = sha256" "default_policy = 1.2.3.4.1" "digests = sha256, sha384, sha512" \
+    "ess_cert_id_alg = sha256" >tsa.cnf
 ) >"$work/cert.log" 2>&1 || show_fail "$work/cert.log" "making the test certificates failed"
 
-echo "release-check: a signed release"
+echo "release-check: a signed release with a time stamp"
+python3 tests/release/timestamp_server.py "$cert/tsa.cnf" "$cert/tsa.port" 2>"$work/tsa.log" &
+tsa_pid=$!
+for _ in $(seq 1 50); do [ -s "$cert/tsa.port" ] && break; sleep 0.2; done
+[ -s "$cert/tsa.port" ] || show_fail "$work/tsa.log" "the time-stamp server did not start"
 release "$short" "$work/signed.log" PAYLOAD_EXE="$short/tool/wdi-simple.exe" \
-  SIGN_PFX="$cert/publisher.pfx" SIGN_PASSWORD_FILE="$cert/password.txt" ||
+  SIGN_PFX="$cert/publisher.pfx" SIGN_PASSWORD_FILE="$cert/password.txt" \
+  SIGN_TIMESTAMP_URL="http://127.0.0.1:$(cat "$cert/tsa.port")" no_proxy=127.0.0.1 ||
   show_fail "$work/signed.log" "the signed release failed"
-osslsigncode verify -CAfile "$cert/ca.pem" -in "$exe" >"$work/verify.log" 2>&1 ||
+kill "$tsa_pid"
+wait "$tsa_pid" 2>/dev/null || true
+tsa_pid=""
+osslsigncode verify -CAfile "$cert/ca.pem" -TSA-CAfile "$cert/ca.pem" -in "$exe" >"$work/verify.log" 2>&1 ||
   show_fail "$work/verify.log" "the signed program does not verify against the test CA"
+grep -q "^Timestamp Server Signature verification: ok" "$work/verify.log" ||
+  show_fail "$work/verify.log" "the signature carries no valid time stamp"
 (cd "$dist" && sha256sum --check --quiet SHA256SUMS) || fail "the signed release's checksums do not check"
 grep -q "^signer: subject=CN = JUV release check publisher$" "$dist/BUILDINFO.txt" ||
   fail "BUILDINFO.txt does not name the signer: $(cat "$dist/BUILDINFO.txt")"
@@ -140,7 +169,7 @@ grep -q "^signer: subject=CN = JUV release check publisher$" "$dist/BUILDINFO.tx
   cd "$work"
   osslsigncode extract-signature -pem -in "$exe" -out release-signature.pem
   osslsigncode attach-signature -sigin release-signature.pem -CAfile "$cert/ca.pem" \
-    -in "$long/src/dist/ZoroDerERIDovudi.exe" -out own-build-signed.exe
+    -TSA-CAfile "$cert/ca.pem" -in "$long/src/dist/ZoroDerERIDovudi.exe" -out own-build-signed.exe
 ) >"$work/attach.log" 2>&1 || show_fail "$work/attach.log" "extracting or attaching the signature failed"
 cmp "$exe" "$work/own-build-signed.exe" || fail "the unsigned build with the release's signature differs"
 mkdir "$work/run"

@@ -94,6 +94,11 @@ if [ -n "$pfx" ]; then
     cat "$build/verify.log" >&2
     fail "the signed program does not verify"
   }
+  # osslsigncode counts a signature as verified even when its time stamp is not.
+  if [ -n "$timestamp_url" ] && ! grep -q "^Timestamp Server Signature verification: ok" "$build/verify.log"; then
+    cat "$build/verify.log" >&2
+    fail "the signature's time stamp does not verify"
+  fi
 else
   cp "$program" "$stage/"
 fi
