@@ -12,7 +12,6 @@
 # dist/ is removed first and put in place only when everything, the signature's check
 # included, has succeeded: a failed release leaves no dist/ at all.
 set -euo pipefail
-cd "$(dirname "$0")/.."
 
 fail() {
   echo "release: $*" >&2
@@ -35,7 +34,10 @@ if [ -n "$pfx$password_file$timestamp_url" ]; then
   [ -n "$pfx" ] && [ -n "$password_file" ] || fail "signing needs both SIGN_PFX and SIGN_PASSWORD_FILE"
   [ -f "$pfx" ] || fail "SIGN_PFX: no such file: $pfx"
   [ -f "$password_file" ] || fail "SIGN_PASSWORD_FILE: no such file: $password_file"
+  pfx=$(realpath "$pfx")
+  password_file=$(realpath "$password_file")
 fi
+cd "$(dirname "$0")/.."
 
 # What is released is a commit: uncommitted changes could never be built again by anyone else.
 git rev-parse --verify -q HEAD >/dev/null || fail "not a git checkout with a commit"
