@@ -1,5 +1,5 @@
 # The two commands a new user needs; each installs what is missing first.
-.PHONY: all deps build test run fuzz bench screenshots clean
+.PHONY: all deps build test run fuzz bench screenshots release clean
 
 all: build
 
@@ -25,5 +25,10 @@ bench: deps
 screenshots: deps
 	scripts/screenshots.sh
 
+# make release PAYLOAD_EXE=/path/to/wdi-simple.exe [SIGN_PFX=... SIGN_PASSWORD_FILE=...
+# SIGN_TIMESTAMP_URL=...]: the program for publication in dist/ (README, "Making a release").
+release: deps
+	scripts/release.sh
+
 clean:
-	rm -rf build
+	rm -rf build dist

@@ -11,10 +11,34 @@ cmake --build --preset windows --target bench_runner
 out=build/bench-table.md
 rm -f "$out"
 windows_out="Z:$(pwd)/$out"
-# The desktop stays up while anything runs on it, so this waits for the table, not for it.
+# The desktop stays up while anything runs on it, so this waits for the table, not for it, and
+# watches the runner itself: once it has ended without a table, no table will come. Wine names
+# each process after its program (cut to 15 characters); only this session's prefix counts, as
+# other sessions may run a bench of their own. A runner that ends at once may never be seen;
+# then the desktop, with nothing left on it, closes, and "wine explorer" ends.
 JUV_XVFB=1 scripts/wine-session.sh bash -c '
+  runner_running() {
+    local pid
+    for pid in $(pgrep "^bench_runner"); do
+      tr "\0" "\n" 2>/dev/null <"/proc/$pid/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX" && return 0
+    done
+    return 1
+  }
   wine explorer /desktop=Bench,1024x768 build/windows/bin/bench_runner.exe "$1" "$2" </dev/null >/dev/null 2>&1 &
-  for _ in $(seq 1 3600); do [ -s "$3" ] && exit 0; sleep 1; done
+  desktop=$!
+  seen=""
+  while [ "$SECONDS" -lt 3600 ]; do
+    [ -s "$3" ] && exit 0
+    if runner_running; then
+      seen=1
+    elif [ -n "$seen" ] || ! kill -0 "$desktop" 2>/dev/null; then
+      [ -s "$3" ] && exit 0
+      echo "bench: the runner ended without writing its results" >&2; exit 1
+    elif [ "$SECONDS" -ge 120 ]; then
+      echo "bench: the runner did not start within 2 minutes" >&2; exit 1
+    fi
+    sleep 0.5
+  done
   echo "bench: no results after an hour" >&2; exit 1' bench "$runs" "${windows_out//\//\\}" "$out"
 table=$(tr -d '\r' < "$out")
 echo "$table"

@@ -9,7 +9,8 @@ packages=(
   googletest libgtest-dev libgmock-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32:i386 fonts-wine xvfb xauth imagemagick x11-utils
-  python3
+  python3 procps
+  osslsigncode openssl ca-certificates
 )
 
 sudo_cmd=()

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: host unit tests, the same under AddressSanitizer and
-# UndefinedBehaviorSanitizer, the fuzz targets for a short while, and the Windows side under Wine.
+# UndefinedBehaviorSanitizer, the fuzz targets for a short while, the Windows side under Wine,
+# and the release build (scripts/release-check.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,3 +15,6 @@ cmake --build --preset fuzz
 ctest --preset fuzz
 
 scripts/wine-session.sh cmake --workflow --preset windows
+
+# The release: the same bytes from two folders, and a signed release that verifies and runs.
+scripts/release-check.sh
