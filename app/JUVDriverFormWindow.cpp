@@ -107,8 +107,10 @@ void JUVDriverFormWindow::Run(int showCommand, bool visible) {
         int show = SW_SHOWNORMAL;
         if (showCommand == SW_SHOWMAXIMIZED) show = SW_SHOWMAXIMIZED;
         if (showCommand == SW_SHOWMINNOACTIVE) show = SW_SHOWMINNOACTIVE;
+        // Not painted here: the loop below paints the window before anything else it takes
+        // from the queue, the start tick included, and meanwhile answers what other programs
+        // send, instead of keeping them waiting for the paint.
         ::ShowWindow(window_, show);
-        ::UpdateWindow(window_);
         if (::IsWindowEnabled(Button1)) ::SetFocus(Button1);
     }
     MSG message;
