@@ -1,6 +1,7 @@
 #include "app/JUVDriverFormWindow.h"
 
 #include "app/ErrorDisplay.h"
+#include "platform/win32/SystemLibrary.h"
 
 #include <commctrl.h>
 
@@ -90,12 +91,9 @@ void JUVDriverFormWindow::ApplyDesign(TJUVDriverForm& form, UserInterface& ui) {
     // it when it lets it in. Looked up by name: older systems have no such filter and need none.
     taskbarButtonCreated_ = ::RegisterWindowMessageW(L"TaskbarButtonCreated");
     using FilterFunction = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
-    if (const HMODULE user = ::GetModuleHandleW(L"user32.dll")) {
-        const auto allow = reinterpret_cast<FilterFunction>(
-            reinterpret_cast<void (*)()>(::GetProcAddress(user, "ChangeWindowMessageFilterEx")));
-        if (allow != nullptr && taskbarButtonCreated_ != 0 && window_ != nullptr)
-            allow(window_, taskbarButtonCreated_, MSGFLT_ALLOW, nullptr);
-    }
+    const auto allow = LookUp<FilterFunction>(::GetModuleHandleW(L"user32.dll"), "ChangeWindowMessageFilterEx");
+    if (allow != nullptr && taskbarButtonCreated_ != 0 && window_ != nullptr)
+        allow(window_, taskbarButtonCreated_, MSGFLT_ALLOW, nullptr);
 }
 
 void JUVDriverFormWindow::RunCreateHandler() {

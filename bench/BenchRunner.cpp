@@ -150,32 +150,19 @@ int wmain(int argc, wchar_t** argv) {
     // runs of 4 s each. Inside the runs' waits is what the waits decide; the whole run also
     // takes in the moments when the program starts the tool, which the shell does in one call.
     std::vector<double> worstInWaits, worstWhole;
-    const std::wstring running = scratch.Path() + L"tool-log.bin.running";
     ::SetEnvironmentVariableW(L"JUV_TOOL_MODE", L"hang:4000|hang:4000");
     for (int i = 0; i < runs; ++i) {
         RemoveTree(unattended + L"DARORED\\usb_driver");
         RunningProgram p(unattended + L"ZoroDerERIDovudi.exe", L"/AUTO");
-        double inWaits = 0, whole = 0, runSeen = 0;
+        AnswerWatch answers(scratch.Path() + L"tool-log.bin.running");
         while (::WaitForSingleObject(p.Process(), 0) == WAIT_TIMEOUT) {
+            // The window counts once the tick has started the install.
             const HWND window = p.FindVisibleWindow();
-            const bool runBefore = ::GetFileAttributesW(running.c_str()) != INVALID_FILE_ATTRIBUTES;
-            if (!runBefore) runSeen = 0;
-            if (runBefore && runSeen == 0) runSeen = Now();
-            if (window != nullptr) {
-                const double sent = Now();
-                DWORD_PTR answer = 0;
-                ::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &answer);
-                const double took = Now() - sent;
-                // The window is up once the tick has started the install: from then on it counts.
-                if (p.LabelText() != L"Initializing...") whole = std::max(whole, took);
-                if (runBefore && sent - runSeen >= 0.3 &&
-                    ::GetFileAttributesW(running.c_str()) != INVALID_FILE_ATTRIBUTES)
-                    inWaits = std::max(inWaits, took);
-            }
+            if (window != nullptr && p.LabelText() != L"Initializing...") answers.Sample(window);
             ::Sleep(50);
         }
-        worstInWaits.push_back(inWaits);
-        worstWhole.push_back(whole);
+        worstInWaits.push_back(answers.worstInRunsMs / 1000);
+        worstWhole.push_back(answers.worstOverallMs / 1000);
     }
     std::sort(worstInWaits.begin(), worstInWaits.end());
     std::sort(worstWhole.begin(), worstWhole.end());

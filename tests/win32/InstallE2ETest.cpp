@@ -1,7 +1,9 @@
 // The install sequence of the real executable under Wine, with a test double for the tool and
 // for the server.
+#include "platform/win32/Win32Services.h"
 #include "tests/win32/ProgramFixture.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -20,13 +22,7 @@ std::wstring WithoutBackslash(std::wstring path) {
 
 std::vector<std::wstring> FilesIn(const std::wstring& folder) {
     std::vector<std::wstring> names;
-    WIN32_FIND_DATAW data;
-    UniqueFindHandle search(NullIfInvalid(::FindFirstFileW((folder + L"*").c_str(), &data)));
-    if (!search) return names;
-    do {
-        const std::wstring name = data.cFileName;
-        if (name != L"." && name != L"..") names.push_back(name);
-    } while (::FindNextFileW(search.get(), &data));
+    Win32FileSystem().ListFolder(folder, names);
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -117,31 +113,17 @@ TEST_F(ProgramTest, WindowAnswersThroughoutTheToolRunsAndCannotBeClosedMidInstal
     const auto program = Start();
     const HWND window = program->Window();
     ASSERT_NE(window, nullptr);
-    DWORD worstInRuns = 0, worstOverall = 0;
-    int unanswered = 0, hung = 0, enabledDuringRuns = 0, samples = 0;
+    AnswerWatch answers(log + L".running");
+    int hung = 0, enabledDuringRuns = 0;
     bool closeSent = false;
     LRESULT endSessionDuringRun = TRUE;
-    const std::wstring running = log + L".running"; // there while a tool run lasts
-    const auto toolRuns = [&running] { return ::GetFileAttributesW(running.c_str()) != INVALID_FILE_ATTRIBUTES; };
-    DWORD runSeen = 0;
     const DWORD start = ::GetTickCount();
     while (::GetTickCount() - start < 90000) {
         const std::wstring label = program->LabelText();
         if (label == L"DONE!" || label == L"FAILED!") break;
-        const bool runBefore = toolRuns();
-        if (!runBefore) runSeen = 0;
-        if (runBefore && runSeen == 0) runSeen = ::GetTickCount();
-        const DWORD sent = ::GetTickCount();
-        DWORD_PTR answer = 0;
-        if (!::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &answer)) ++unanswered;
-        const DWORD took = ::GetTickCount() - sent;
-        worstOverall = std::max(worstOverall, took);
+        const bool inRun = answers.Sample(window);
         hung += ::IsHungAppWindow(window) ? 1 : 0;
-        // Inside a tool run's wait: the tool ran before and after the message, and the shell
-        // has had time to hand its launch back (starting a program is not a wait).
-        if (runBefore && toolRuns() && sent - runSeen >= 300) {
-            ++samples;
-            worstInRuns = std::max(worstInRuns, took);
+        if (inRun) {
             enabledDuringRuns += ::IsWindowEnabled(window) ? 1 : 0;
             if (!closeSent) {
                 // Mid-run: a close request and a log-off query, both as other programs send them.
@@ -154,17 +136,17 @@ TEST_F(ProgramTest, WindowAnswersThroughoutTheToolRunsAndCannotBeClosedMidInstal
         }
         ::Sleep(50);
     }
-    std::printf("worst answer: %lu ms during the tool runs (%d samples), %lu ms over the whole install\n",
-                worstInRuns, samples, worstOverall);
+    std::printf("worst answer: %.0f ms during the tool runs (%d samples), %.0f ms over the whole install\n",
+                answers.worstInRunsMs, answers.samplesInRuns, answers.worstOverallMs);
     EXPECT_EQ(program->LabelText(), L"DONE!");
     EXPECT_EQ(Runs().size(), 2u); // the close request did not cut the sequence short
     EXPECT_TRUE(closeSent);
     EXPECT_EQ(endSessionDuringRun, FALSE);
-    EXPECT_GT(samples, 40); // about 7 s inside the runs' waits, sampled every 50 ms or so
+    EXPECT_GT(answers.samplesInRuns, 40); // about 7 s inside the runs' waits, sampled every 50 ms or so
     EXPECT_EQ(enabledDuringRuns, 0);
-    EXPECT_EQ(unanswered, 0);
+    EXPECT_EQ(answers.unanswered, 0);
     EXPECT_EQ(hung, 0);
-    EXPECT_LT(worstInRuns, 100u);
+    EXPECT_LT(answers.worstInRunsMs, 100.0);
 
     // Afterwards the window is an ordinary window again: it takes input, lets the session end,
     // stays open without /AUTO, and closes when asked.
@@ -329,32 +311,13 @@ struct SilentRun {
 };
 
 SilentRun RunSilently(const std::wstring& exe, const std::wstring& arguments) {
-    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-    HANDLE readRaw = nullptr, writeRaw = nullptr;
-    if (!::CreatePipe(&readRaw, &writeRaw, &inherit, 1 << 16)) throw std::runtime_error("no pipe");
-    UniqueHandle readEnd(readRaw), writeEnd(writeRaw);
-    ::SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = startup.hStdError = writeEnd.get();
-    PROCESS_INFORMATION info{};
-    std::wstring line = L"\"" + exe + L"\" " + arguments;
-    if (!::CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info))
-        throw std::runtime_error("cannot start the installer");
-    UniqueHandle process(info.hProcess), thread(info.hThread);
-    writeEnd.reset();
     SilentRun run;
-    const DWORD start = ::GetTickCount();
-    while (::WaitForSingleObject(process.get(), 20) == WAIT_TIMEOUT && ::GetTickCount() - start < 120000) {
+    const ChildResult child = RunChild(exe, L"\"" + exe + L"\" " + arguments, 120000, [&run](DWORD processId) {
         for (const wchar_t* kind : {L"TJUVDriverForm", L"#32770"})
-            for (HWND w : WindowsOf(info.dwProcessId, kind)) run.visibleWindows += ::IsWindowVisible(w) ? 1 : 0;
-    }
-    if (::WaitForSingleObject(process.get(), 0) != WAIT_OBJECT_0) ::TerminateProcess(process.get(), 99);
-    ::GetExitCodeProcess(process.get(), &run.exitCode);
-    char buffer[4096];
-    DWORD read = 0;
-    while (::ReadFile(readEnd.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) run.output.append(buffer, read);
+            for (HWND w : WindowsOf(processId, kind)) run.visibleWindows += ::IsWindowVisible(w) ? 1 : 0;
+    });
+    run.exitCode = child.exitCode;
+    run.output = child.bytes;
     return run;
 }
 

@@ -134,6 +134,34 @@ void RunningProgram::Confirm(HWND box) { ::PostMessageW(box, WM_COMMAND, IDOK, 0
 
 void RunningProgram::Close() const { ::PostMessageW(window_, WM_CLOSE, 0, 0); }
 
+namespace {
+
+double NowMs() {
+    LARGE_INTEGER counter, frequency;
+    ::QueryPerformanceCounter(&counter);
+    ::QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(counter.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
+} // namespace
+
+bool AnswerWatch::ToolRuns() const { return ::GetFileAttributesW(marker_.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool AnswerWatch::Sample(HWND window) {
+    const bool runBefore = ToolRuns();
+    if (!runBefore) runSeen_ = 0;
+    if (runBefore && runSeen_ == 0) runSeen_ = NowMs();
+    const double sent = NowMs();
+    DWORD_PTR answer = 0;
+    if (!::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &answer)) ++unanswered;
+    const double took = NowMs() - sent;
+    worstOverallMs = std::max(worstOverallMs, took);
+    if (!runBefore || !ToolRuns() || sent - runSeen_ < 300) return false;
+    ++samplesInRuns;
+    worstInRunsMs = std::max(worstInRunsMs, took);
+    return true;
+}
+
 bool RunningProgram::WaitForExit(DWORD timeoutMs, DWORD& exitCode) const {
     if (::WaitForSingleObject(process_.get(), timeoutMs) != WAIT_OBJECT_0) return false;
     ::GetExitCodeProcess(process_.get(), &exitCode);

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace juv::test {
@@ -49,6 +50,29 @@ private:
     UniqueHandle process_;
     DWORD id_ = 0;
     HWND window_ = nullptr;
+};
+
+// Times how fast a window answers messages sent by another program, through an install whose
+// tool double marks each run with a file (the tool log's name and ".running"). An answer counts
+// as inside a tool run's wait when the tool ran before and after the message, and the shell has
+// had time to hand its launch back: starting a program is one call, not a wait.
+class AnswerWatch {
+public:
+    explicit AnswerWatch(std::wstring runningMarker) : marker_(std::move(runningMarker)) {}
+
+    // Sends one message and times the answer; true when it fell inside a tool run's wait.
+    bool Sample(HWND window);
+
+    double worstInRunsMs = 0;
+    double worstOverallMs = 0;
+    int samplesInRuns = 0;
+    int unanswered = 0;
+
+private:
+    bool ToolRuns() const;
+
+    std::wstring marker_;
+    double runSeen_ = 0; // when the current run was first seen; 0 while none runs
 };
 
 // Top-level windows of that class, of the process with that id (0: of every process but the

@@ -156,7 +156,8 @@ bool SetImmutable(const std::wstring& folder, bool immutable) {
     return refused == immutable;
 }
 
-ChildResult RunChild(const std::wstring& program, const std::wstring& commandLine, DWORD timeoutMs) {
+ChildResult RunChild(const std::wstring& program, const std::wstring& commandLine, DWORD timeoutMs,
+                     const std::function<void(DWORD)>& whileRunning) {
     SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
     HANDLE readRaw = nullptr;
     HANDLE writeRaw = nullptr;
@@ -180,17 +181,29 @@ ChildResult RunChild(const std::wstring& program, const std::wstring& commandLin
     UniqueHandle thread(info.hThread);
     writeEnd.reset();
 
-    std::string bytes;
+    // The pipe is emptied while the child runs, so that a child that writes much never waits
+    // for a reader, and read to its end once the child has ended.
+    ChildResult result;
     char buffer[4096];
     DWORD read = 0;
-    while (::ReadFile(readEnd.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) bytes.append(buffer, read);
-    ChildResult result;
-    if (::WaitForSingleObject(process.get(), timeoutMs) != WAIT_OBJECT_0) {
-        ::TerminateProcess(process.get(), 99);
-        throw std::runtime_error("the child did not end");
+    const auto drain = [&](bool toTheEnd) {
+        DWORD available = 0;
+        while ((toTheEnd || (::PeekNamedPipe(readEnd.get(), nullptr, 0, nullptr, &available, nullptr) && available > 0)) &&
+               ::ReadFile(readEnd.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
+            result.bytes.append(buffer, read);
+    };
+    const DWORD start = ::GetTickCount();
+    while (::WaitForSingleObject(process.get(), 20) == WAIT_TIMEOUT) {
+        if (::GetTickCount() - start >= timeoutMs) {
+            ::TerminateProcess(process.get(), 99);
+            throw std::runtime_error("the child did not end");
+        }
+        drain(false);
+        if (whileRunning) whileRunning(info.dwProcessId);
     }
+    drain(true);
     ::GetExitCodeProcess(process.get(), &result.exitCode);
-    result.output.assign(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+    result.output.assign(reinterpret_cast<const wchar_t*>(result.bytes.data()), result.bytes.size() / sizeof(wchar_t));
     return result;
 }
 

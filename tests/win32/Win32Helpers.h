@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -46,10 +47,13 @@ bool MapDrive(wchar_t letter, const std::wstring& folder);
 
 struct ChildResult {
     DWORD exitCode = 0;
-    std::wstring output; // standard output, read as UTF-16
+    std::string bytes;   // standard output and error, as written
+    std::wstring output; // the same, read as UTF-16
 };
 
-// Starts program with exactly commandLine (nothing is added or quoted) and waits for it.
-ChildResult RunChild(const std::wstring& program, const std::wstring& commandLine, DWORD timeoutMs = 60000);
+// Starts program with exactly commandLine (nothing is added or quoted) and waits for it;
+// whileRunning, when given, is called about every 20 ms meanwhile with the child's process id.
+ChildResult RunChild(const std::wstring& program, const std::wstring& commandLine, DWORD timeoutMs = 60000,
+                     const std::function<void(DWORD)>& whileRunning = {});
 
 } // namespace juv::test
