@@ -2,6 +2,7 @@
 
 #include "app/ErrorDisplay.h"
 #include "app/FileTests.h"
+#include "app/ToolFolder.h"
 #include "errlog32/CommandLine.h"
 #include "platform/Error.h"
 #include "platform/ScopeExit.h"
@@ -215,20 +216,21 @@ void TJUVDriverForm::InstallDriver() {
 
     const std::wstring exeFolder = ExtractFilePath(CommandLineParams(s_.commandLine).Param(0));
     const std::wstring installFolder = AddBackslash(AddBackslash(exeFolder) + L"DARORED");
-    const std::wstring driverFolder = AddBackslash(installFolder + L"usb_driver");
     const std::wstring toolPath = installFolder + L"wdi-simple.exe";
     const std::wstring quotedToolPath = L"\"" + toolPath + L"\"";
 
     s_.ui.SetStatusText(L"Install...");
 
-    // Held to the end of the sequence and released on every path out of it.
+    // Both held to the end of the sequence and released on every path out of it: the payload,
+    // and the folder with the tool that runs from it.
     std::unique_ptr<Resource> payload;
-    ProvideTool(installFolder, toolPath, payload);
+    ToolFolder folder(s_.files, installFolder);
+    ProvideTool(folder, installFolder, toolPath, payload);
 
     if (const std::uint32_t error = s_.files.ChangeDirectory(installFolder))
         throw Error(InOutErrorMessage(error, installFolder), error);
 
-    if (!DirectoryExists(s_.files, driverFolder)) {
+    if (!folder.DriverFolderPresent()) {
         s_.ui.SetLabelText(L"Creating driver");
         CheckToolFolder(installFolder);
         // Whatever this run reports, the driver folder it leaves is what counts.
@@ -236,7 +238,7 @@ void TJUVDriverForm::InstallDriver() {
     }
 
     std::optional<std::wstring> failure;
-    if (!DirectoryExists(s_.files, driverFolder)) {
+    if (!folder.DriverFolderPresent()) {
         failure = L"Driver folder missing";
     } else {
         s_.ui.SetLabelText(L"Installing driver");
@@ -295,18 +297,20 @@ void TJUVDriverForm::KillServer() {
     if (vizavuRunning) throw Error(L"Cannot kill VIZAVU PID " + SignedDecimal(vizAvuPID));
 }
 
-void TJUVDriverForm::ProvideTool(const std::wstring& installFolder, const std::wstring& toolPath,
-                                 std::unique_ptr<Resource>& payload) {
+void TJUVDriverForm::ProvideTool(ToolFolder& folder, const std::wstring& installFolder,
+                                 const std::wstring& toolPath, std::unique_ptr<Resource>& payload) {
     // The tool runs with administrator rights from a folder others may be able to write, so a
     // file already there is used only when it is exactly the payload.
-    if (FileExists(s_.files, toolPath)) {
+    if (folder.HoldFolder() && folder.ToolPresent()) {
         payload = OpenPayload();
-        if (s_.files.CompareContent(toolPath, payload->Bytes()) == ContentCheck::Same) return;
+        if (folder.HoldTool(payload->Bytes())) return;
     }
     s_.ui.SetLabelText(L"Extracting wdi...");
     CreateInstallFolder(installFolder);
+    // A folder that could not be made leaves nothing to hold: the write below says why.
+    folder.HoldFolder();
     if (!payload) payload = OpenPayload();
-    WriteToolFile(toolPath, *payload);
+    WriteToolFile(folder, toolPath, *payload);
 }
 
 void TJUVDriverForm::CreateInstallFolder(const std::wstring& installFolder) {
@@ -353,7 +357,7 @@ void TJUVDriverForm::CheckToolFolder(const std::wstring& installFolder) {
     if (!first.empty()) throw Error(L"Unexpected file \"" + first + L"\" in DARORED: remove it and start again");
 }
 
-void TJUVDriverForm::WriteToolFile(const std::wstring& toolPath, const Resource& payload) {
+void TJUVDriverForm::WriteToolFile(ToolFolder& folder, const std::wstring& toolPath, const Resource& payload) {
     const auto createError = [&](std::uint32_t code) {
         return Error(L"Datei \"" + toolPath + L"\" kann nicht erstellt werden. " +
                          TrimErrorText(s_.files.ErrorText(code)),
@@ -374,8 +378,14 @@ void TJUVDriverForm::WriteToolFile(const std::wstring& toolPath, const Resource&
         const std::span<const std::uint8_t> bytes = payload.Bytes();
         if (file->Write(bytes) != bytes.size()) throw Error(L"Stream-Schreibfehler");
     }
-    if (const std::uint32_t error = s_.files.MoveOver(tempPath, toolPath)) throw createError(error);
+    if (const std::uint32_t error = s_.files.MoveOver(tempPath, toolPath)) {
+        // A second installer started at the same time may have put the same tool there a moment
+        // ago and now hold it; that one will do.
+        if (folder.HoldTool(payload.Bytes())) return;
+        throw createError(error);
+    }
     renamed = true;
+    folder.HoldWrittenTool(payload.Bytes());
 }
 
 TJUVDriverForm::ToolOutcome TJUVDriverForm::ExecuteTool(const std::wstring& FileName,

@@ -15,6 +15,8 @@
 
 namespace juv {
 
+class ToolFolder;
+
 // What Windows makes of the device's present state; the status text says it in words.
 struct DeviceVerdict {
     bool done = false;
@@ -58,10 +60,10 @@ private:
     void ProbePayload();
     void InstallDriver();
     void KillServer();
-    void ProvideTool(const std::wstring& installFolder, const std::wstring& toolPath,
+    void ProvideTool(ToolFolder& folder, const std::wstring& installFolder, const std::wstring& toolPath,
                      std::unique_ptr<Resource>& payload);
     void CreateInstallFolder(const std::wstring& installFolder);
-    void WriteToolFile(const std::wstring& toolPath, const Resource& payload);
+    void WriteToolFile(ToolFolder& folder, const std::wstring& toolPath, const Resource& payload);
     std::unique_ptr<Resource> OpenPayload();
     void CheckToolFolder(const std::wstring& installFolder);
     ToolOutcome ExecuteTool(const std::wstring& FileName, const std::wstring& Params);

@@ -26,6 +26,58 @@ public:
 
 enum class ContentCheck { Same, Different, Unreadable };
 
+// Whom an owner or an access entry names, as far as the install folder is concerned.
+enum class Trustee { Administrators, System, Other };
+
+// Rights of an access entry, with the platform's numbers; generic rights come already mapped
+// to these.
+namespace FileRight {
+inline constexpr std::uint32_t AddFile = 0x2;       // write data, for a file
+inline constexpr std::uint32_t AddSubfolder = 0x4;  // append data, for a file
+inline constexpr std::uint32_t WriteExtendedAttributes = 0x10;
+inline constexpr std::uint32_t DeleteChild = 0x40;
+inline constexpr std::uint32_t WriteAttributes = 0x100;
+inline constexpr std::uint32_t Delete = 0x10000;
+inline constexpr std::uint32_t ChangePermissions = 0x40000;
+inline constexpr std::uint32_t TakeOwnership = 0x80000;
+} // namespace FileRight
+
+struct AccessEntry {
+    bool allows = true; // false: the entry denies its rights
+    Trustee trustee = Trustee::Other;
+    std::uint32_t rights = 0;
+};
+
+// Who owns a folder and who may do what with it and with what is made inside.
+struct FolderSecurity {
+    Trustee owner = Trustee::Other;
+    bool unrestricted = false; // no access list at all: everyone may do everything
+    std::vector<AccessEntry> entries;
+};
+
+// A file held open for reading while others may only read it too: as long as it is held, nobody
+// can write, replace, rename or delete it. Destroying it lets go.
+class HeldFile {
+public:
+    virtual ~HeldFile() = default;
+    // What the open file itself is, which no later change of the path can alter.
+    virtual bool IsLink() = 0;
+    // Compares the held file, from its start, with the bytes, without loading the whole file.
+    virtual ContentCheck CompareContent(std::span<const std::uint8_t> bytes) = 0;
+};
+
+// A folder held open so that it cannot be renamed away or deleted while held.
+class HeldFolder {
+public:
+    virtual ~HeldFolder() = default;
+    virtual bool IsLink() = 0;
+    // 0, and who owns the folder and may change it.
+    virtual std::uint32_t ReadSecurity(FolderSecurity& security) = 0;
+    // Makes the folder the administrators' own, changeable by administrators and the system
+    // only, and everything inside it inherit just that. 0 on success.
+    virtual std::uint32_t TakeOver() = 0;
+};
+
 // Who may change what is put into a new folder.
 enum class FolderAccess {
     Inherited,            // as its parent says
@@ -51,9 +103,10 @@ public:
     // The names of what lies at the top level of a folder, files and folders alike.
     virtual std::uint32_t ListFolder(const std::wstring& path, std::vector<std::wstring>& names) = 0;
 
-    // Compares the file at path with the bytes, without loading the whole file.
-    virtual ContentCheck CompareContent(const std::wstring& path,
-                                        std::span<const std::uint8_t> bytes) = 0;
+    // Hold what is at path itself, a link not followed. Null on failure, with the error code in
+    // error.
+    virtual std::unique_ptr<HeldFolder> HoldFolder(const std::wstring& path, std::uint32_t& error) = 0;
+    virtual std::unique_ptr<HeldFile> HoldFile(const std::wstring& path, std::uint32_t& error) = 0;
     // Creates or truncates the file. Null on failure, with the error code in error.
     virtual std::unique_ptr<OutputFile> CreateOutputFile(const std::wstring& path,
                                                    std::uint32_t& error) = 0;

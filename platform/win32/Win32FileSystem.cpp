@@ -3,8 +3,6 @@
 #include "platform/win32/SystemLibrary.h"
 #include "platform/win32/UniqueHandle.h"
 
-#include <sddl.h>
-
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -66,20 +64,6 @@ bool Win32FileSystem::SearchFindsFile(const std::wstring& path) {
     return search && (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-UniqueLocal AdministratorsChangeDescriptor() {
-    // Full control for administrators and the system, read and run for everyone else, for the
-    // folder and all that will be made in it; nothing inherited from a parent that a user may
-    // change, such as the Downloads folder.
-    const UniqueModule advapi = LoadSystemLibrary(L"advapi32.dll");
-    using Convert = BOOL(WINAPI*)(const wchar_t*, DWORD, PSECURITY_DESCRIPTOR*, ULONG*);
-    const auto convert = LookUp<Convert>(advapi.get(), "ConvertStringSecurityDescriptorToSecurityDescriptorW");
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (convert == nullptr ||
-        !convert(L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;FRFX;;;WD)", SDDL_REVISION_1, &descriptor, nullptr))
-        return UniqueLocal();
-    return UniqueLocal(descriptor);
-}
-
 std::uint32_t Win32FileSystem::MakeDirectory(const std::wstring& path, FolderAccess access) {
     if (access == FolderAccess::AdministratorsChange) {
         if (const UniqueLocal descriptor = AdministratorsChangeDescriptor()) {
@@ -111,25 +95,6 @@ std::uint32_t Win32FileSystem::ListFolder(const std::wstring& path, std::vector<
 
 std::uint32_t Win32FileSystem::ChangeDirectory(const std::wstring& path) {
     return Result(::SetCurrentDirectoryW(path.c_str()));
-}
-
-ContentCheck Win32FileSystem::CompareContent(const std::wstring& path, std::span<const std::uint8_t> bytes) {
-    UniqueHandle file(NullIfInvalid(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr)));
-    if (!file) return ContentCheck::Unreadable;
-    LARGE_INTEGER size;
-    if (!::GetFileSizeEx(file.get(), &size)) return ContentCheck::Unreadable;
-    if (static_cast<std::uint64_t>(size.QuadPart) != bytes.size()) return ContentCheck::Different;
-    std::vector<std::uint8_t> buffer(ChunkSize);
-    std::size_t offset = 0;
-    while (offset < bytes.size()) {
-        DWORD read = 0;
-        if (!::ReadFile(file.get(), buffer.data(), ChunkSize, &read, nullptr)) return ContentCheck::Unreadable;
-        if (read == 0 || read > bytes.size() - offset) return ContentCheck::Different;
-        if (std::memcmp(buffer.data(), bytes.data() + offset, read) != 0) return ContentCheck::Different;
-        offset += read;
-    }
-    return ContentCheck::Same;
 }
 
 std::unique_ptr<OutputFile> Win32FileSystem::CreateOutputFile(const std::wstring& path, std::uint32_t& error) {

@@ -118,6 +118,8 @@ private:
 
 // The access list of FolderAccess::AdministratorsChange; empty when the system cannot make it.
 UniqueLocal AdministratorsChangeDescriptor();
+// The same with the administrators as owner, as a folder that others could change is given.
+UniqueLocal TakeOverDescriptor();
 
 class Win32FileSystem final : public FileSystem {
 public:
@@ -127,7 +129,8 @@ public:
     std::uint32_t MakeDirectory(const std::wstring& path, FolderAccess access) override;
     std::uint32_t ChangeDirectory(const std::wstring& path) override;
     std::uint32_t ListFolder(const std::wstring& path, std::vector<std::wstring>& names) override;
-    ContentCheck CompareContent(const std::wstring& path, std::span<const std::uint8_t> bytes) override;
+    std::unique_ptr<HeldFolder> HoldFolder(const std::wstring& path, std::uint32_t& error) override;
+    std::unique_ptr<HeldFile> HoldFile(const std::wstring& path, std::uint32_t& error) override;
     std::unique_ptr<OutputFile> CreateOutputFile(const std::wstring& path, std::uint32_t& error) override;
     std::uint32_t MoveOver(const std::wstring& from, const std::wstring& to) override;
     std::uint32_t RemoveFile(const std::wstring& path) override;

@@ -35,6 +35,8 @@ protected:
         EXPECT_EQ(processes.processHandles.Open(), 0);
         EXPECT_EQ(shell.processHandles.Open(), 0);
         EXPECT_EQ(files.openFiles, 0);
+        EXPECT_EQ(files.heldFiles.Open(), 0);
+        EXPECT_EQ(files.heldFolders.Open(), 0);
     }
 
     void Run() {
@@ -430,8 +432,69 @@ TEST_F(InstallTest, ShortWriteLeavesNoPartialToolAndKeepsTheOldOne) {
 TEST_F(InstallTest, ToolHeldOpenByAnotherProgramIsNotRunUnchecked) {
     files.AddFile(ToolPath, payload);
     files.nodes[FakeFileSystem::Key(ToolPath)].lockedExclusively = true;
-    EXPECT_EQ(RunExpectingError(), L"Datei \"" + ToolPath + L"\" kann nicht erstellt werden. System text 5");
+    EXPECT_EQ(RunExpectingError(), L"wdi-simple.exe in DARORED is in use by another program: close it and start again");
     EXPECT_TRUE(shell.launches.empty());
+    EXPECT_EQ(*files.Content(ToolPath), payload);
+}
+
+// What runs with administrator rights is held from its check to the end of the sequence: the
+// bytes compared are the bytes that run, and nobody can swap the tool or the folder meanwhile.
+TEST_F(InstallTest, ToolAndFolderAreHeldFromTheirCheckThroughEveryRun) {
+    files.AddDirectory(InstallFolder);
+    files.nodes[InstallFolder].security.owner = Trustee::Other; // made by a user beforehand
+    files.AddFile(ToolPath, {'e', 'v', 'i', 'l'});
+    files.AddDirectory(DriverFolder);
+    files.AddFile(L"C:\\Users\\tech\\other.exe", {'x'});
+    std::vector<std::uint32_t> swaps;
+    shell.defaultBehaviour.effect = [&] {
+        EXPECT_EQ(files.heldFolders.Open(), 1);
+        EXPECT_EQ(files.heldFiles.Open(), 1);
+        swaps.push_back(files.MoveOver(L"C:\\Users\\tech\\other.exe", ToolPath));
+    };
+    Run();
+    EXPECT_EQ(ui.label, L"DONE!");
+    EXPECT_EQ(swaps, (std::vector<std::uint32_t>{ErrorCode::SharingViolation}));
+    EXPECT_EQ(*files.Content(ToolPath), payload);
+    // Taken over before anything in it was looked at, written or run.
+    EXPECT_EQ(files.log.front(), L"take over " + InstallFolder);
+    EXPECT_EQ(files.nodes[InstallFolder].security.owner, Trustee::Administrators);
+}
+
+TEST_F(InstallTest, FolderThatCannotBeProtectedOrIsALinkRunsNothingAndLosesNothing) {
+    struct Case {
+        std::function<void()> arrange;
+        std::wstring error;
+    };
+    const std::wstring unprotected = L"DARORED could not be protected from other users: remove it and start again";
+    const Case cases[] = {
+        {[&] { files.takeOverErrors[InstallFolder] = ErrorCode::AccessDenied; }, unprotected},
+        {[&] { files.readSecurityErrors[InstallFolder] = ErrorCode::AccessDenied; }, unprotected},
+        {[&] { files.nodes[InstallFolder].link = true; },
+         L"DARORED is a link to another folder: remove it and start again"},
+        {[&] { files.nodes[FakeFileSystem::Key(ToolPath)].link = true; },
+         L"Unexpected link \"wdi-simple.exe\" in DARORED: remove it and start again"},
+        {[&] { files.nodes[DriverFolder].link = true; },
+         L"Unexpected link \"usb_driver\" in DARORED: remove it and start again"},
+    };
+    Parameters(L"/AUTO");
+    for (const Case& c : cases) {
+        files.nodes.clear();
+        files.takeOverErrors.clear();
+        files.readSecurityErrors.clear();
+        files.AddFile(commandLine.modulePath, {1});
+        files.AddFile(ToolPath, {'o', 't', 'h', 'e', 'r'});
+        files.AddDirectory(DriverFolder);
+        files.nodes[InstallFolder].security.entries.push_back({true, Trustee::Other, FileRight::AddFile});
+        c.arrange();
+        const auto before = files.nodes.size();
+        shell.launches.clear();
+        ui = FakeUserInterface{};
+        EXPECT_EQ(RunExpectingError(), c.error);
+        EXPECT_TRUE(shell.launches.empty()) << c.error;
+        EXPECT_EQ(files.nodes.size(), before) << c.error;
+        EXPECT_EQ(*files.Content(ToolPath), (std::vector<std::uint8_t>{'o', 't', 'h', 'e', 'r'})) << c.error;
+        EXPECT_FALSE(ui.closed);
+    }
 }
 
 TEST_F(InstallTest, LeftoverTemporaryFileIsOverwritten) {

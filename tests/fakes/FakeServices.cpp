@@ -244,6 +244,7 @@ void FakeFileSystem::AddDirectory(const std::wstring& path) {
     const std::wstring key = Key(path);
     const std::size_t slash = key.find_last_of(L'\\');
     if (slash != std::wstring::npos && slash > 2) AddDirectory(key.substr(0, slash));
+    if (!nodes[key].directory) nodes[key].security = AdministratorsOwn();
     nodes[key].directory = true;
 }
 
@@ -315,6 +316,7 @@ std::uint32_t FakeFileSystem::MakeDirectory(const std::wstring& path, FolderAcce
     if (nodes.count(key)) return ErrorCode::AlreadyExists;
     if (!ParentExists(key)) return ErrorCode::PathNotFound;
     nodes[key].directory = true;
+    nodes[key].security = AdministratorsOwn();
     return 0;
 }
 
@@ -336,12 +338,93 @@ std::uint32_t FakeFileSystem::ListFolder(const std::wstring& path, std::vector<s
     return 0;
 }
 
-ContentCheck FakeFileSystem::CompareContent(const std::wstring& path, std::span<const std::uint8_t> bytes) {
-    const auto it = nodes.find(Key(path));
-    if (it == nodes.end() || it->second.directory || it->second.lockedExclusively) return ContentCheck::Unreadable;
-    return std::equal(bytes.begin(), bytes.end(), it->second.content.begin(), it->second.content.end())
-               ? ContentCheck::Same
-               : ContentCheck::Different;
+namespace {
+
+// Holding marks the node, so that changes by anyone fail until it is let go.
+class FakeHold {
+public:
+    FakeHold(FakeFileSystem& files, std::wstring key, HandleCount& count)
+        : files_(files), key_(std::move(key)), counted_(count) {
+        ++files_.nodes[key_].holds;
+    }
+    ~FakeHold() {
+        if (const auto it = files_.nodes.find(key_); it != files_.nodes.end()) --it->second.holds;
+    }
+    FakeFileSystem::Node& Node() { return files_.nodes[key_]; }
+    FakeFileSystem& Files() { return files_; }
+    const std::wstring& Key() const { return key_; }
+
+private:
+    FakeFileSystem& files_;
+    std::wstring key_;
+    CountedObject counted_;
+};
+
+class FakeHeldFile final : public HeldFile {
+public:
+    FakeHeldFile(FakeFileSystem& files, std::wstring key) : hold_(files, std::move(key), files.heldFiles) {}
+    bool IsLink() override { return hold_.Node().link; }
+    ContentCheck CompareContent(std::span<const std::uint8_t> bytes) override {
+        const auto& content = hold_.Node().content;
+        return std::equal(bytes.begin(), bytes.end(), content.begin(), content.end()) ? ContentCheck::Same
+                                                                                     : ContentCheck::Different;
+    }
+
+private:
+    FakeHold hold_;
+};
+
+class FakeHeldFolder final : public HeldFolder {
+public:
+    FakeHeldFolder(FakeFileSystem& files, std::wstring key) : hold_(files, std::move(key), files.heldFolders) {}
+    bool IsLink() override { return hold_.Node().link; }
+    std::uint32_t ReadSecurity(FolderSecurity& security) override {
+        const auto& errors = hold_.Files().readSecurityErrors;
+        if (const auto error = errors.find(hold_.Key()); error != errors.end()) return error->second;
+        security = hold_.Node().security;
+        return 0;
+    }
+    std::uint32_t TakeOver() override {
+        hold_.Files().log.push_back(L"take over " + hold_.Key());
+        const auto& errors = hold_.Files().takeOverErrors;
+        if (const auto error = errors.find(hold_.Key()); error != errors.end()) return error->second;
+        hold_.Node().security = FakeFileSystem::AdministratorsOwn();
+        return 0;
+    }
+
+private:
+    FakeHold hold_;
+};
+
+} // namespace
+
+FolderSecurity FakeFileSystem::AdministratorsOwn() {
+    FolderSecurity security;
+    security.owner = Trustee::Administrators;
+    const std::uint32_t all = 0x1F01FF;
+    security.entries = {{true, Trustee::Administrators, all}, {true, Trustee::System, all}, {true, Trustee::Other, 0x1200A9}};
+    return security;
+}
+
+std::uint32_t FakeFileSystem::HoldError(const std::wstring& key, bool directory) const {
+    const auto it = nodes.find(key);
+    if (it == nodes.end()) return ErrorCode::FileNotFound;
+    if (it->second.directory != directory) return ErrorCode::AccessDenied;
+    return it->second.lockedExclusively ? ErrorCode::SharingViolation : 0;
+}
+
+std::unique_ptr<HeldFolder> FakeFileSystem::HoldFolder(const std::wstring& path, std::uint32_t& error) {
+    const std::wstring key = Key(path);
+    if ((error = HoldError(key, true)) != 0) return nullptr;
+    auto held = std::make_unique<FakeHeldFolder>(*this, key);
+    return held;
+}
+
+std::unique_ptr<HeldFile> FakeFileSystem::HoldFile(const std::wstring& path, std::uint32_t& error) {
+    const std::wstring key = Key(path);
+    if ((error = HoldError(key, false)) != 0) return nullptr;
+    auto held = std::make_unique<FakeHeldFile>(*this, key);
+    return held;
 }
 
 std::unique_ptr<OutputFile> FakeFileSystem::CreateOutputFile(const std::wstring& path, std::uint32_t& error) {
@@ -350,7 +433,7 @@ std::unique_ptr<OutputFile> FakeFileSystem::CreateOutputFile(const std::wstring&
     error = 0;
     if (const auto injected = createFileErrors.find(key); injected != createFileErrors.end()) error = injected->second;
     else if (!ParentExists(key)) error = ErrorCode::PathNotFound;
-    else if (const auto it = nodes.find(key); it != nodes.end() && (it->second.directory || it->second.lockedExclusively))
+    else if (const auto it = nodes.find(key); it != nodes.end() && (it->second.directory || it->second.lockedExclusively || it->second.holds > 0))
         error = it->second.directory ? ErrorCode::AccessDenied : ErrorCode::SharingViolation;
     if (error != 0) return nullptr;
     nodes[key] = Node{};
@@ -363,8 +446,10 @@ std::uint32_t FakeFileSystem::MoveOver(const std::wstring& from, const std::wstr
     log.push_back(L"replace " + source + L" -> " + target);
     if (const auto injected = replaceErrors.find(target); injected != replaceErrors.end()) return injected->second;
     if (!IsFile(source)) return ErrorCode::FileNotFound;
+    if (nodes[source].holds > 0) return ErrorCode::SharingViolation;
     if (const auto it = nodes.find(target); it != nodes.end() && (it->second.directory || it->second.lockedExclusively))
         return ErrorCode::AccessDenied;
+    if (const auto it = nodes.find(target); it != nodes.end() && it->second.holds > 0) return ErrorCode::SharingViolation;
     nodes[target] = nodes[source];
     nodes.erase(source);
     return 0;
@@ -374,6 +459,7 @@ std::uint32_t FakeFileSystem::RemoveFile(const std::wstring& path) {
     const std::wstring key = Key(path);
     log.push_back(L"delete " + key);
     if (!IsFile(key)) return ErrorCode::FileNotFound;
+    if (nodes[key].holds > 0) return ErrorCode::SharingViolation;
     nodes.erase(key);
     return 0;
 }

@@ -176,6 +176,8 @@ public:
         bool link = false;
         std::uint32_t linkTargetError = 0; // what opening the link's target gives
         bool lockedExclusively = false;    // another process holds it without sharing
+        int holds = 0;                     // held by the program: nobody may change it
+        FolderSecurity security;           // of a folder; as the program makes its own
     };
 
     std::map<std::wstring, Node> nodes;
@@ -186,7 +188,11 @@ public:
     std::map<std::wstring, std::uint32_t> listErrors;
     std::map<std::wstring, std::uint32_t> createFileErrors;
     std::map<std::wstring, std::uint32_t> replaceErrors;
+    std::map<std::wstring, std::uint32_t> readSecurityErrors;
+    std::map<std::wstring, std::uint32_t> takeOverErrors;
     std::optional<std::size_t> writeLimit; // a write stops after this many bytes
+    HandleCount heldFiles;
+    HandleCount heldFolders;
     std::wstring currentDirectory = L"C:\\Users\\tech";
     std::vector<std::wstring> log; // every changing call, in order
     int openFiles = 0;
@@ -205,14 +211,19 @@ public:
     std::uint32_t MakeDirectory(const std::wstring& path, FolderAccess access) override;
     std::uint32_t ChangeDirectory(const std::wstring& path) override;
     std::uint32_t ListFolder(const std::wstring& path, std::vector<std::wstring>& names) override;
-    ContentCheck CompareContent(const std::wstring& path, std::span<const std::uint8_t> bytes) override;
+    std::unique_ptr<HeldFolder> HoldFolder(const std::wstring& path, std::uint32_t& error) override;
+    std::unique_ptr<HeldFile> HoldFile(const std::wstring& path, std::uint32_t& error) override;
     std::unique_ptr<OutputFile> CreateOutputFile(const std::wstring& path, std::uint32_t& error) override;
     std::uint32_t MoveOver(const std::wstring& from, const std::wstring& to) override;
     std::uint32_t RemoveFile(const std::wstring& path) override;
     std::wstring ErrorText(std::uint32_t code) override;
 
+    // What a folder of the program's own has: the administrators own it, nobody else may change it.
+    static FolderSecurity AdministratorsOwn();
+
 private:
     bool ParentExists(const std::wstring& key) const;
+    std::uint32_t HoldError(const std::wstring& key, bool directory) const;
 };
 
 // What Windows reports of its USB devices, one answer per look; the last answer stays.

@@ -83,6 +83,70 @@ TEST_F(ProgramTest, FilesThatCouldRunWithTheToolStopTheInstall) {
     }
 }
 
+// Another program of the user's session tries to swap the tool while it runs with administrator
+// rights, and to move its folder aside: nothing of that gets through, and only the tool the
+// installer carries runs.
+TEST_F(ProgramTest, ToolAndItsFolderCannotBeSwappedWhileTheToolRuns) {
+    // The second run keeps the sequence going beyond the six seconds of attempts.
+    ToolMode(L"hang:4000|hang:3000");
+    RunningProgram program(exe, L"/AUTO");
+    const std::wstring running = log + L".running";
+    const DWORD start = ::GetTickCount();
+    while (::GetFileAttributesW(running.c_str()) == INVALID_FILE_ATTRIBUTES && ::GetTickCount() - start < 60000)
+        ::Sleep(20);
+    ASSERT_NE(::GetFileAttributesW(running.c_str()), INVALID_FILE_ATTRIBUTES) << "the first run did not start";
+    const std::wstring stranger = ProgramFolder() + L"server_double.exe";
+    const std::wstring tool = ToolPath();
+    const std::wstring folderPath = folder + L"DARORED";
+    int attempts = 0, toolMoved = 0, toolReplaced = 0, folderMoved = 0;
+    const DWORD attackStart = ::GetTickCount();
+    while (::GetTickCount() - attackStart < 6000) {
+        ++attempts;
+        toolMoved += ::MoveFileW(tool.c_str(), (tool + L".aside").c_str()) ? 1 : 0;
+        toolReplaced += ::CopyFileW(stranger.c_str(), tool.c_str(), FALSE) ? 1 : 0;
+        folderMoved += ::MoveFileW(folderPath.c_str(), (folderPath + L"-aside").c_str()) ? 1 : 0;
+        ::Sleep(20);
+    }
+    DWORD exitCode = 99;
+    ASSERT_TRUE(program.WaitForExit(90000, exitCode));
+    EXPECT_EQ(exitCode, 0u) << "did not end on DONE!";
+    EXPECT_GT(attempts, 50);
+    EXPECT_EQ(toolMoved, 0);
+    EXPECT_EQ(toolReplaced, 0);
+    EXPECT_EQ(folderMoved, 0);
+    EXPECT_EQ(Runs().size(), 2u); // both by the tool double, which records its runs
+    EXPECT_EQ(ReadBytes(tool), DoubleBytes());
+}
+
+// A folder that points elsewhere would have the tool written to, and run from, wherever that
+// is: it is refused before anything is written or run, and nothing is deleted there.
+TEST_F(ProgramTest, InstallFolderThatIsALinkRunsNothing) {
+    const std::wstring elsewhere = scratch.Path() + L"elsewhere\\";
+    ::CreateDirectoryW(elsewhere.c_str(), nullptr);
+    ::CreateDirectoryW((elsewhere + L"usb_driver").c_str(), nullptr);
+    ASSERT_TRUE(CopyTo(ProgramFolder() + L"server_double.exe", elsewhere + L"wdi-simple.exe"));
+    if (!MakeUnixLink(folder + L"DARORED", elsewhere)) GTEST_SKIP() << "no symbolic link could be made here";
+    const std::vector<std::uint8_t> stranger = ReadBytes(elsewhere + L"wdi-simple.exe");
+    const std::wstring text = L"DARORED is a link to another folder: remove it and start again";
+
+    const auto program = Start(L"/AUTO");
+    EXPECT_EQ(ErrorBoxText(*program), text + L".");
+    ::Sleep(1000);
+    DWORD exitCode = 99;
+    EXPECT_FALSE(program->WaitForExit(0, exitCode)) << "closed after the error";
+    CloseNormally(*program);
+
+    const ChildResult silent = RunChild(exe, L"\"" + exe + L"\" /SILENT", 120000);
+    EXPECT_EQ(silent.exitCode, 1603u);
+    // The line carries the text as the error box shows it.
+    EXPECT_EQ(silent.bytes, "FAILED!: " + std::string(text.begin(), text.end()) + ".\r\n");
+
+    EXPECT_TRUE(Runs().empty());
+    EXPECT_EQ(ReadBytes(elsewhere + L"wdi-simple.exe"), stranger);
+    EXPECT_TRUE(IsDirectory(elsewhere + L"usb_driver"));
+    EXPECT_NE(::GetFileAttributesW((folder + L"DARORED").c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
+}
+
 TEST_F(ProgramTest, SwitchesThatOnlyResembleAutoAndAVeryLongLineDoNotClose) {
     const std::wstring longParameter(32000, L'p');
     const auto program = Start(L"/AUT \"AUTO\" \\AUTO --AUTO /A-UTO \t\x01 \"\" /\u00c4UTO x/AUTO " + longParameter + L" \"");
@@ -167,9 +231,8 @@ TEST_F(ProgramTest, ToolFileHeldOpenByAnotherProgramIsNotRun) {
     UniqueHandle held(NullIfInvalid(::CreateFileW(ToolPath().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)));
     ASSERT_TRUE(held);
     const auto program = Start(L"/AUTO");
-    const std::wstring text = ErrorBoxText(*program);
-    EXPECT_EQ(text.substr(0, 7), L"Datei \"");
-    EXPECT_NE(text.find(L"kann nicht erstellt werden"), std::wstring::npos);
+    EXPECT_EQ(ErrorBoxText(*program),
+              L"wdi-simple.exe in DARORED is in use by another program: close it and start again.");
     EXPECT_TRUE(Runs().empty());
     held.reset();
     EXPECT_EQ(ReadBytes(ToolPath()), DoubleBytes());

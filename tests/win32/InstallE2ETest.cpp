@@ -214,14 +214,20 @@ TEST_F(ProgramTest, DeviceOnItsNewDriverIsDoneAndOneOnAnotherIsAFailure) {
     }
 }
 
+// A folder someone made beforehand, with another program as the tool: the folder is taken over
+// (the take-over must succeed, or the install ends with an error) and the payload replaces it.
 TEST_F(ProgramTest, ToolFileThatDiffersFromThePayloadIsReplacedBeforeItRuns) {
     ::CreateDirectoryW(InstallFolder().c_str(), nullptr);
-    WriteBytes(ToolPath(), {'M', 'Z', 'b', 'a', 'd'});
+    ::CreateDirectoryW((InstallFolder() + L"usb_driver").c_str(), nullptr);
+    ASSERT_TRUE(CopyTo(ProgramFolder() + L"server_double.exe", ToolPath()));
     RunningProgram program(exe, L"/AUTO");
     DWORD exitCode = 99;
     ASSERT_TRUE(program.WaitForExit(90000, exitCode));
     EXPECT_EQ(exitCode, 0u);
     EXPECT_EQ(ReadBytes(ToolPath()), DoubleBytes());
+    const std::vector<Run> runs = Runs();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].commandLine, L"\"" + ToolPath() + L"\" " + SecondRun);
 }
 
 TEST_F(ProgramTest, FailingToolIsReportedAndTheWindowStaysOpenUnderAuto) {

@@ -35,6 +35,11 @@ bool RemoveOnce(const std::wstring& folder) {
             const std::wstring name = data.cFileName;
             if (name == L"." || name == L"..") continue;
             const std::wstring path = folder + L"\\" + name;
+            // A link goes, never what it points to.
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                removed = (::RemoveDirectoryW(path.c_str()) || ::DeleteFileW(path.c_str())) && removed;
+                continue;
+            }
             ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
             if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
                 removed = RemoveOnce(path) && removed;
@@ -143,6 +148,18 @@ bool MapDrive(wchar_t letter, const std::wstring& folder) {
     ::Sleep(1500);
     const std::wstring root = std::wstring(1, letter) + L":\\";
     return ::GetFileAttributesW(root.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool MakeUnixLink(const std::wstring& link, const std::wstring& target) {
+    std::wstring at = link;
+    while (!at.empty() && at.back() == L'\\') at.pop_back();
+    const std::size_t slash = at.find_last_of(L'\\');
+    const std::wstring parent = UnixFolder(at.substr(0, slash));
+    const std::wstring to = UnixFolder(target);
+    if (parent.empty() || to.empty() || !RunUnix(L"Z:\\bin\\ln -s " + to + L" " + parent + L"/" + at.substr(slash + 1)))
+        return false;
+    const DWORD attributes = ::GetFileAttributesW(at.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
 bool SetImmutable(const std::wstring& folder, bool immutable) {

@@ -41,6 +41,10 @@ std::string UnixPath(const std::wstring& path);
 // the one way to get a read-only folder when Wine runs as root. False when that is not possible.
 bool SetImmutable(const std::wstring& folder, bool immutable);
 
+// Makes link a Linux symbolic link to the folder target, which Wine shows as a link to a folder.
+// False when that is not possible.
+bool MakeUnixLink(const std::wstring& link, const std::wstring& target);
+
 // Maps a drive letter to a folder the way Wine keeps its drives (a link in the prefix's
 // dosdevices), or removes the mapping when folder is empty. False when that is not possible.
 bool MapDrive(wchar_t letter, const std::wstring& folder);
