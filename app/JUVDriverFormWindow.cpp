@@ -252,9 +252,9 @@ void JUVDriverFormWindow::SetProgress(TaskbarProgress progress) {
     ShowProgress();
 }
 
-void JUVDriverFormWindow::InstallFinished(bool done, const std::wstring&) {
+void JUVDriverFormWindow::InstallFinished(InstallVerdict verdict, const std::wstring&) {
     // The label and the status line say it all; the taskbar button shows a failure in red.
-    SetProgress(done ? TaskbarProgress::None : TaskbarProgress::Error);
+    SetProgress(verdict == InstallVerdict::Failed ? TaskbarProgress::Error : TaskbarProgress::None);
 }
 
 void JUVDriverFormWindow::ShowProgress() {

@@ -38,7 +38,9 @@ public:
     void StopTimer() override;
     void SetInstalling(bool installing) override;
     void SetProgress(TaskbarProgress progress) override;
-    void InstallFinished(bool done, const std::wstring& reason) override;
+    // Someone started this instance and watches it: it is never turned away.
+    bool GoOnBesideAnotherInstall() override { return true; }
+    void InstallFinished(InstallVerdict verdict, const std::wstring& reason) override;
     void CloseMainWindow() override;
     void PostQuit() override;
     WindowId MainWindow() override;
