@@ -68,15 +68,14 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
 
     SilentResult silentResult;
     {
-        JUVDriverFormWindow window(instance, commandLine);
+        JUVDriverFormWindow window(instance, commandLine, showCommand, !silent);
         SilentUserInterface silentWindow(window);
         UserInterface& ui = silent ? static_cast<UserInterface&>(silentWindow) : window;
         TJUVDriverForm form({commandLine, shell, processes, resources, files, ui, devices, sync});
         JUVDriverForm = &form;
         const ScopeExit clearReference([] { JUVDriverForm = nullptr; });
-        window.ApplyDesign(form, ui);
-        window.RunCreateHandler();
-        window.Run(showCommand, !silent);
+        window.Attach(form, ui);
+        RunMainWindow(window, ui, commandLine);
         silentResult = silentWindow.Result();
     }
     if (!silent) return 0;

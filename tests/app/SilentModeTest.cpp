@@ -168,5 +168,46 @@ TEST_F(SilentTest, OnlyAnInstallThatRunsNowSendsTheRunAwayWith1618) {
     }
 }
 
+// The entry's steps with the main window, on a system that may refuse the window or its timer.
+class WindowSteps final : public MainWindowSteps {
+public:
+    explicit WindowSteps(std::wstring refusal = L"") : refusal_(std::move(refusal)) {}
+    std::vector<std::wstring> steps;
+
+    void Create() override {
+        steps.push_back(L"create");
+        if (!refusal_.empty()) throw Error(refusal_, 1816);
+    }
+    void RunCreateHandler() override { steps.push_back(L"handler"); }
+    void RunMessageLoop() override { steps.push_back(L"loop"); }
+
+private:
+    std::wstring refusal_;
+};
+
+TEST_F(SilentTest, WindowOrTimerThatCannotBeMadeEndsTheRunWithTheReason) {
+    WindowSteps made;
+    RunMainWindow(made, silent, commandLine);
+    EXPECT_EQ(made.steps, (std::vector<std::wstring>{L"create", L"handler", L"loop"}));
+
+    // Silent: no loop that nothing would ever end, and the reason for the engine.
+    const std::wstring reason = L"Cannot create the main window: Not enough quota is available to process this command.";
+    WindowSteps refused(reason);
+    SilentUserInterface fresh{ui};
+    RunMainWindow(refused, fresh, commandLine);
+    EXPECT_EQ(refused.steps, std::vector<std::wstring>{L"create"});
+    ReportSilentResult(reports, fresh.Result());
+    EXPECT_EQ(fresh.Result().exitCode, 1603);
+    EXPECT_EQ(reports.console, std::vector<std::wstring>{L"FAILED!: " + reason});
+    EXPECT_EQ(reports.eventLog, (std::vector<std::pair<bool, std::wstring>>{{true, L"FAILED!: " + reason}}));
+    EXPECT_FALSE(AnyBoxOrDialog());
+
+    // Watched: the default error display's box, then the end.
+    WindowSteps noTimer(L"Cannot create the start timer: Quota exceeded");
+    RunMainWindow(noTimer, ui, commandLine);
+    EXPECT_EQ(noTimer.steps, std::vector<std::wstring>{L"create"});
+    EXPECT_EQ(ui.events.back(), L"error box: Cannot create the start timer: Quota exceeded. | Zorodereridovudi");
+}
+
 } // namespace
 } // namespace juv::test
