@@ -43,4 +43,15 @@ void ShowException(UserInterface& ui, const CommandLineService& commandLine,
                     ApplicationTitle(commandLine.ModuleFileName(), ui));
 }
 
+void RunMainWindow(MainWindowSteps& window, UserInterface& ui, const CommandLineService& commandLine) {
+    try {
+        window.Create();
+    } catch (...) {
+        ShowException(ui, commandLine, std::current_exception());
+        return;
+    }
+    window.RunCreateHandler();
+    window.RunMessageLoop();
+}
+
 } // namespace juv

@@ -23,4 +23,21 @@ std::wstring ExceptionMessage(std::exception_ptr error);
 void ShowException(UserInterface& ui, const CommandLineService& commandLine,
                    std::exception_ptr error);
 
+// The main window's life as the entry leads it.
+class MainWindowSteps {
+public:
+    virtual ~MainWindowSteps() = default;
+    // Makes the window from its design and arms its start timer; raises when the system cannot
+    // make either.
+    virtual void Create() = 0;
+    virtual void RunCreateHandler() = 0;
+    // Dispatches messages until a quit message.
+    virtual void RunMessageLoop() = 0;
+};
+
+// Brings the main window up and runs it to its end. A window or start timer the system cannot
+// make goes to the default error display and ends the program at once: without the window
+// nothing would ever end the message loop, and without the timer nothing would ever happen.
+void RunMainWindow(MainWindowSteps& window, UserInterface& ui, const CommandLineService& commandLine);
+
 } // namespace juv

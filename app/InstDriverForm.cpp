@@ -42,6 +42,8 @@ constexpr wchar_t DriverService[] = L"libusb0";
 // on it is looked at again this often, this far apart, before the install counts as failed.
 constexpr int DeviceLooksAgain = 10;
 constexpr auto DeviceLookInterval = 500ms;
+// Windows' problem code of a device that runs on its new driver only after Windows restarted.
+constexpr std::uint32_t ProblemNeedRestart = 14;
 
 // The meanings the driver-installer library gives its result codes.
 const wchar_t* ToolCodeMeaning(std::int32_t code) {
@@ -111,6 +113,7 @@ std::wstring TrimErrorText(std::wstring text) {
 std::optional<DeviceVerdict> JudgeDevices(const std::optional<std::vector<PresentDevice>>& devices) {
     if (!devices) return std::nullopt;
     bool found = false;
+    bool restart = false;
     for (const PresentDevice& device : *devices) {
         const bool ours = std::any_of(device.hardwareIds.begin(), device.hardwareIds.end(),
                                       [](const std::wstring& id) { return EqualIgnoringCase(id, DeviceHardwareId); });
@@ -120,10 +123,17 @@ std::optional<DeviceVerdict> JudgeDevices(const std::optional<std::vector<Presen
         if (device.service.empty()) return DeviceVerdict{false, L"Device JUV VCOM has no driver"};
         if (!EqualIgnoringCase(device.service, DriverService))
             return DeviceVerdict{false, L"Device JUV VCOM still uses driver " + device.service};
+        // The driver is in place; only a restart of Windows stands between it and the device,
+        // for instance while another program keeps the device's port open.
+        if (device.needsRestart || device.problem == ProblemNeedRestart) {
+            restart = true;
+            continue;
+        }
         if (device.problem != 0)
             return DeviceVerdict{false, L"Device JUV VCOM problem code " + Decimal(device.problem)};
     }
     if (!found) return DeviceVerdict{true, L"Driver installed; device JUV VCOM not connected"};
+    if (restart) return DeviceVerdict{true, L"Driver installed; restart Windows to finish", true};
     return DeviceVerdict{true, L"Device JUV VCOM is using driver libusb0"};
 }
 
@@ -197,13 +207,22 @@ void TJUVDriverForm::Timer1Timer() {
     s_.ui.StopTimer();
     // A tick that someone else posts while the sequence waits starts nothing.
     if (installing_ || !s_.shell.IsUserAnAdmin()) return;
+    RunSequence(&TJUVDriverForm::InstallDriver);
+}
+
+void TJUVDriverForm::RunSequence(void (TJUVDriverForm::*sequence)()) {
+    MutexOwnership ownership = MutexOwnership::Unavailable;
+    // Given back after the window takes input again, on every path out of here.
+    const std::unique_ptr<HeldObject> owned = s_.sync.OwnSharedMutex(InstallMutexName, ownership);
+    // A mutex the system will not give says nothing about another install: the sequence runs.
+    if (ownership == MutexOwnership::OwnedElsewhere && !s_.ui.GoOnBesideAnotherInstall()) return;
     installing_ = true;
     s_.ui.SetInstalling(true);
     const ScopeExit installed([this] {
         installing_ = false;
         s_.ui.SetInstalling(false);
     });
-    InstallDriver();
+    (this->*sequence)();
 }
 
 void TJUVDriverForm::Button1Click() {
@@ -253,13 +272,14 @@ void TJUVDriverForm::InstallDriver() {
         // The window stays open, /AUTO or not, so the technician sees what went wrong.
         s_.ui.SetLabelText(L"FAILED!");
         s_.ui.SetStatusText(verdict.status);
-        s_.ui.InstallFinished(false, verdict.status);
+        s_.ui.InstallFinished(InstallVerdict::Failed, verdict.status);
         return;
     }
 
     s_.ui.SetLabelText(L"DONE!");
     s_.ui.SetStatusText(verdict.status);
-    s_.ui.InstallFinished(true, verdict.status);
+    s_.ui.InstallFinished(verdict.restartNeeded ? InstallVerdict::RestartNeeded : InstallVerdict::Done,
+                          verdict.status);
     // The command line is asked again rather than trusting what creation saw.
     if (Unattended()) s_.ui.CloseMainWindow();
 }
@@ -267,7 +287,7 @@ void TJUVDriverForm::InstallDriver() {
 DeviceVerdict TJUVDriverForm::AskTheDevice() {
     std::optional<DeviceVerdict> failed;
     for (int look = 0;; ++look) {
-        const std::optional<DeviceVerdict> verdict = JudgeDevices(s_.devices.PresentUsbDevices());
+        const std::optional<DeviceVerdict> verdict = JudgeDevices(s_.devices.PresentDevices());
         // Nothing to go on at all: the driver is in place, whether the device took it is unknown.
         if (!verdict && !failed) return {true, L"Driver installed; device state unknown"};
         if (verdict) {

@@ -6,6 +6,7 @@
 #include "platform/ProcessService.h"
 #include "platform/ResourceService.h"
 #include "platform/ShellService.h"
+#include "platform/SyncService.h"
 #include "platform/UserInterface.h"
 
 #include <cstdint>
@@ -21,6 +22,8 @@ class ToolFolder;
 struct DeviceVerdict {
     bool done = false;
     std::wstring status;
+    // On its new driver as soon as Windows has restarted: done, and a restart is still owed.
+    bool restartNeeded = false;
 };
 
 // The services the main window's logic works with; the entry wires the real ones, tests fakes.
@@ -32,6 +35,7 @@ struct FormServices {
     FileSystem& files;
     UserInterface& ui;
     DeviceService& devices;
+    SyncService& sync;
 };
 
 // The main window's logic: the checks at creation, the start tick, the button, the install
@@ -58,6 +62,9 @@ private:
     };
 
     void ProbePayload();
+    // Runs one of the program's sequences, the install or another that changes the driver,
+    // with the window deaf to input and the install mutex owned from its start to its end.
+    void RunSequence(void (TJUVDriverForm::*sequence)());
     void InstallDriver();
     void KillServer();
     void ProvideTool(ToolFolder& folder, const std::wstring& installFolder, const std::wstring& toolPath,
@@ -82,6 +89,10 @@ private:
 
 // The switch of a run for deployment engines: unattended, and nothing shown at all.
 inline constexpr wchar_t SilentSwitch[] = L"/SILENT";
+
+// Owned by whichever installer on this machine changes the driver right now, whatever its
+// session or account; an installer that only shows its window does not own it.
+inline constexpr wchar_t InstallMutexName[] = L"Global\\JUV-LibUSB-driver-install";
 
 // The one main window; set by the entry as soon as the window object exists.
 extern TJUVDriverForm* JUVDriverForm;

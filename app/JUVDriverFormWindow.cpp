@@ -1,6 +1,6 @@
 #include "app/JUVDriverFormWindow.h"
 
-#include "app/ErrorDisplay.h"
+#include "platform/Error.h"
 #include "platform/win32/SystemLibrary.h"
 
 #include <commctrl.h>
@@ -32,18 +32,32 @@ HWND CreateChild(const wchar_t* className, const wchar_t* text, DWORD style, int
                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
 }
 
+// Raised where the window cannot come into being, with the system's reason; the code is taken
+// first, before any other call can overwrite it.
+[[noreturn]] void RaiseCannotCreate(const wchar_t* what) {
+    const DWORD code = ::GetLastError();
+    std::wstring message = std::wstring(L"Cannot create the ") + what;
+    const std::wstring reason = SystemErrorText(code);
+    if (code != 0 && !reason.empty()) message += L": " + reason;
+    throw Error(message, code);
+}
+
 } // namespace
 
-JUVDriverFormWindow::JUVDriverFormWindow(HINSTANCE instance, const CommandLineService& commandLine)
-    : instance_(instance), commandLine_(commandLine) {}
+JUVDriverFormWindow::JUVDriverFormWindow(HINSTANCE instance, const CommandLineService& commandLine, int showCommand,
+                                         bool visible)
+    : instance_(instance), commandLine_(commandLine), showCommand_(showCommand), visible_(visible) {}
 
 JUVDriverFormWindow::~JUVDriverFormWindow() {
     if (window_ != nullptr) ::DestroyWindow(window_);
 }
 
-void JUVDriverFormWindow::ApplyDesign(TJUVDriverForm& form, UserInterface& ui) {
+void JUVDriverFormWindow::Attach(TJUVDriverForm& form, UserInterface& ui) {
     form_ = &form;
     ui_ = &ui;
+}
+
+void JUVDriverFormWindow::Create() {
 
     // The window has no icon of its own: title bar and taskbar button show the program's icon.
     HICON icon = ::LoadIconW(instance_, L"MAINICON");
@@ -61,8 +75,11 @@ void JUVDriverFormWindow::ApplyDesign(TJUVDriverForm& form, UserInterface& ui) {
     const DWORD style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
     RECT frame{0, 0, ClientWidth, ClientHeight};
     ::AdjustWindowRectEx(&frame, style, FALSE, 0);
-    ::CreateWindowExW(0, WindowClassName, Caption, style, CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left,
-                      frame.bottom - frame.top, nullptr, nullptr, instance_, this);
+    // A busy terminal server can run out of desktop heap, or the process out of window handles.
+    ::SetLastError(0);
+    if (::CreateWindowExW(0, WindowClassName, Caption, style, CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left,
+                          frame.bottom - frame.top, nullptr, nullptr, instance_, this) == nullptr)
+        RaiseCannotCreate(L"main window");
 
     windowFont_ = Tahoma(11);
     labelFont_ = Tahoma(21);
@@ -86,6 +103,7 @@ void JUVDriverFormWindow::ApplyDesign(TJUVDriverForm& form, UserInterface& ui) {
 
     // Armed with the design, so its second runs from here and not from when the window shows.
     Timer1 = ::SetTimer(window_, StartTimerId, StartTimerInterval, nullptr);
+    if (Timer1 == 0) RaiseCannotCreate(L"start timer");
 
     // The shell announces a new taskbar button with this message; an elevated window only hears
     // it when it lets it in. Looked up by name: older systems have no such filter and need none.
@@ -100,11 +118,11 @@ void JUVDriverFormWindow::RunCreateHandler() {
     Guarded([this] { form_->FormCreate(); });
 }
 
-void JUVDriverFormWindow::Run(int showCommand, bool visible) {
-    if (window_ != nullptr && visible) {
+void JUVDriverFormWindow::RunMessageLoop() {
+    if (window_ != nullptr && visible_) {
         int show = SW_SHOWNORMAL;
-        if (showCommand == SW_SHOWMAXIMIZED) show = SW_SHOWMAXIMIZED;
-        if (showCommand == SW_SHOWMINNOACTIVE) show = SW_SHOWMINNOACTIVE;
+        if (showCommand_ == SW_SHOWMAXIMIZED) show = SW_SHOWMAXIMIZED;
+        if (showCommand_ == SW_SHOWMINNOACTIVE) show = SW_SHOWMINNOACTIVE;
         // Not painted here: the loop below paints the window before anything else it takes
         // from the queue, the start tick included, and meanwhile answers what other programs
         // send, instead of keeping them waiting for the paint.
@@ -252,9 +270,9 @@ void JUVDriverFormWindow::SetProgress(TaskbarProgress progress) {
     ShowProgress();
 }
 
-void JUVDriverFormWindow::InstallFinished(bool done, const std::wstring&) {
+void JUVDriverFormWindow::InstallFinished(InstallVerdict verdict, const std::wstring&) {
     // The label and the status line say it all; the taskbar button shows a failure in red.
-    SetProgress(done ? TaskbarProgress::None : TaskbarProgress::Error);
+    SetProgress(verdict == InstallVerdict::Failed ? TaskbarProgress::Error : TaskbarProgress::None);
 }
 
 void JUVDriverFormWindow::ShowProgress() {

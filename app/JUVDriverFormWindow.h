@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/ErrorDisplay.h"
 #include "app/InstDriverForm.h"
 #include "platform/UserInterface.h"
 #include "platform/win32/UniqueHandle.h"
@@ -15,21 +16,22 @@ namespace juv {
 // The main window on the screen: its design, its controls, and the translation of window
 // messages into calls on the form's logic. Every call into the logic runs under the default
 // error display, so no exception leaves the window procedure.
-class JUVDriverFormWindow final : public UserInterface {
+class JUVDriverFormWindow final : public UserInterface, public MainWindowSteps {
 public:
-    JUVDriverFormWindow(HINSTANCE instance, const CommandLineService& commandLine);
+    // Shown in the start-up show state, unless it is to stay hidden.
+    JUVDriverFormWindow(HINSTANCE instance, const CommandLineService& commandLine, int showCommand, bool visible);
     ~JUVDriverFormWindow() override;
     JUVDriverFormWindow(const JUVDriverFormWindow&) = delete;
     JUVDriverFormWindow& operator=(const JUVDriverFormWindow&) = delete;
 
-    // Creates the hidden window and its controls from the design and arms the start timer. An
-    // error that escapes a handler is shown through ui: this window, or one that stands for it.
-    void ApplyDesign(TJUVDriverForm& form, UserInterface& ui);
+    // The logic the messages go to. An error that escapes a handler is shown through ui: this
+    // window, or one that stands for it.
+    void Attach(TJUVDriverForm& form, UserInterface& ui);
+    // Creates the hidden window and its controls from the design and arms the start timer.
+    void Create() override;
     // Runs the creation handler; an error in it is shown, and the window still comes up.
-    void RunCreateHandler();
-    // Shows the window in the start-up show state, unless it is to stay hidden, and dispatches
-    // messages until a quit message.
-    void Run(int showCommand, bool visible = true);
+    void RunCreateHandler() override;
+    void RunMessageLoop() override;
 
     void SetLabelText(const std::wstring& text) override;
     std::wstring StatusText() override;
@@ -38,7 +40,9 @@ public:
     void StopTimer() override;
     void SetInstalling(bool installing) override;
     void SetProgress(TaskbarProgress progress) override;
-    void InstallFinished(bool done, const std::wstring& reason) override;
+    // Someone started this instance and watches it: it is never turned away.
+    bool GoOnBesideAnotherInstall() override { return true; }
+    void InstallFinished(InstallVerdict verdict, const std::wstring& reason) override;
     void CloseMainWindow() override;
     void PostQuit() override;
     WindowId MainWindow() override;
@@ -55,6 +59,8 @@ private:
 
     HINSTANCE instance_;
     const CommandLineService& commandLine_;
+    int showCommand_;
+    bool visible_;
     TJUVDriverForm* form_ = nullptr;
     UserInterface* ui_ = this;
     HWND window_ = nullptr;

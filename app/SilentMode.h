@@ -9,10 +9,11 @@
 
 namespace juv {
 
-// The exit codes deployment engines understand: done, failed, come back later (another install
-// runs), and administrator rights required.
+// The exit codes deployment engines understand: done, done once Windows has restarted, failed,
+// come back later (another install runs), and administrator rights required.
 namespace SilentExit {
 inline constexpr int Done = 0;
+inline constexpr int RestartNeeded = 3010;
 inline constexpr int Failed = 1603;
 inline constexpr int AnotherInstall = 1618;
 inline constexpr int ElevationRequired = 740;
@@ -20,7 +21,7 @@ inline constexpr int ElevationRequired = 740;
 
 struct SilentResult {
     int exitCode = SilentExit::Failed;
-    std::wstring line; // "DONE!" or "FAILED!: " and the reason
+    std::wstring line; // "DONE!", the restart that is owed, or "FAILED!: " and the reason
 };
 
 // The main window of a run that nobody watches, for deployment engines: the window exists but
@@ -37,7 +38,9 @@ public:
     void StopTimer() override { window_.StopTimer(); }
     void SetInstalling(bool installing) override { window_.SetInstalling(installing); }
     void SetProgress(TaskbarProgress) override {} // there is no taskbar button
-    void InstallFinished(bool done, const std::wstring& reason) override;
+    // The engine tries again later when told so: the run ends here with that code.
+    bool GoOnBesideAnotherInstall() override;
+    void InstallFinished(InstallVerdict verdict, const std::wstring& reason) override;
     void CloseMainWindow() override { window_.CloseMainWindow(); }
     void PostQuit() override { window_.PostQuit(); }
     WindowId MainWindow() override { return window_.MainWindow(); }
@@ -49,6 +52,7 @@ public:
     SilentResult Result() const;
 
 private:
+    void End(int exitCode, const std::wstring& line);
     void Fail(const std::wstring& reason);
 
     UserInterface& window_;
@@ -56,8 +60,8 @@ private:
 };
 
 // What a silent run checks before anything else. It ends at once, with the result given, when
-// nobody could give it administrator rights, or when another installer instance runs.
-std::optional<SilentResult> SilentStartRefusal(ShellService& shell, bool anotherInstanceRan);
+// nobody could give it administrator rights.
+std::optional<SilentResult> SilentStartRefusal(ShellService& shell);
 
 // The result's line, on the starting program's console and in the event log.
 void ReportSilentResult(ReportService& reports, const SilentResult& result);

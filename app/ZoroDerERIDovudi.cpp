@@ -60,7 +60,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     // A deployment engine judges a silent run by its exit code alone, and nobody sees it.
     const bool silent = CmdParamPresent(commandLine, SilentSwitch);
     if (silent) {
-        if (const std::optional<SilentResult> refusal = SilentStartRefusal(shell, support.AnotherInstanceRan())) {
+        if (const std::optional<SilentResult> refusal = SilentStartRefusal(shell)) {
             ReportSilentResult(reports, *refusal);
             return refusal->exitCode;
         }
@@ -68,15 +68,14 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
 
     SilentResult silentResult;
     {
-        JUVDriverFormWindow window(instance, commandLine);
+        JUVDriverFormWindow window(instance, commandLine, showCommand, !silent);
         SilentUserInterface silentWindow(window);
         UserInterface& ui = silent ? static_cast<UserInterface&>(silentWindow) : window;
-        TJUVDriverForm form({commandLine, shell, processes, resources, files, ui, devices});
+        TJUVDriverForm form({commandLine, shell, processes, resources, files, ui, devices, sync});
         JUVDriverForm = &form;
         const ScopeExit clearReference([] { JUVDriverForm = nullptr; });
-        window.ApplyDesign(form, ui);
-        window.RunCreateHandler();
-        window.Run(showCommand, !silent);
+        window.Attach(form, ui);
+        RunMainWindow(window, ui, commandLine);
         silentResult = silentWindow.Result();
     }
     if (!silent) return 0;

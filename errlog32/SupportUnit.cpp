@@ -43,11 +43,9 @@ SupportUnit::SupportUnit(ClockService& clock, SyncService& sync, std::int32_t de
 void SupportUnit::Startup() {
     if (initCount_-- != 0) return;
     CalibrateDelayLoop();
-    // Holding a handle is what matters, so that the name exists while any installer runs;
-    // whether another instance made it first only counts for a silent run.
-    bool existed = false;
-    mutexHandle_ = sync_.CreateNamedMutex(MutexName, existed);
-    anotherInstance_ = existed;
+    // Holding a handle is what matters, so that the name exists while any installer runs.
+    // Whether another instance made it first says nothing: an idle window holds it too.
+    mutexHandle_ = sync_.CreateNamedMutex(MutexName);
 }
 
 void SupportUnit::Shutdown() {

@@ -35,8 +35,6 @@ public:
 
     std::int32_t DelayLoopCount() const { return delayLoopCount_; }
     bool HoldsMutex() const { return mutexHandle_ != nullptr; }
-    // Another installer instance held the mutex when this one started.
-    bool AnotherInstanceRan() const { return anotherInstance_; }
     // How many passes of the spin loop have run, for the callers that measure the loop.
     std::uint64_t DelayLoopPasses() const { return delayLoopPasses_; }
 
@@ -51,7 +49,6 @@ private:
     volatile std::int32_t spinSum_ = 0;
     std::uint64_t delayLoopPasses_ = 0;
     std::unique_ptr<HeldObject> mutexHandle_;
-    bool anotherInstance_ = false;
     int initCount_ = 0;
 };
 

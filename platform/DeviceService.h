@@ -12,6 +12,7 @@ struct PresentDevice {
     std::vector<std::wstring> hardwareIds;
     std::wstring service;      // the driver service it runs on; empty when it has none
     std::uint32_t problem = 0; // Windows' problem code; 0 when the device has no problem
+    bool needsRestart = false; // Windows restarts it on its driver only with Windows itself
 };
 
 // The devices Windows knows: the one witness of whether a driver install reached the device.
@@ -19,8 +20,9 @@ class DeviceService {
 public:
     virtual ~DeviceService() = default;
 
-    // The present devices of the USB bus; empty (no value) when the list cannot be read.
-    virtual std::optional<std::vector<PresentDevice>> PresentUsbDevices() = 0;
+    // The present devices of every bus, whichever driver listed them; empty (no value) when the
+    // list cannot be read.
+    virtual std::optional<std::vector<PresentDevice>> PresentDevices() = 0;
 };
 
 } // namespace juv

@@ -9,6 +9,9 @@ namespace juv {
 // What the taskbar button shows besides the window's caption.
 enum class TaskbarProgress { None, Indeterminate, Error };
 
+// How an install ended: done, done but waiting for Windows to restart, or failed.
+enum class InstallVerdict { Done, RestartNeeded, Failed };
+
 // The main window as the logic sees it: its texts, its button, its start timer, and the boxes
 // and messages the logic needs. The window behind it does the drawing.
 class UserInterface {
@@ -26,8 +29,11 @@ public:
     virtual void SetInstalling(bool installing) = 0;
     // Best effort: where the taskbar cannot show progress, nothing changes.
     virtual void SetProgress(TaskbarProgress progress) = 0;
+    // Another installer owns the install mutex as a sequence is about to start: true to start it
+    // all the same.
+    virtual bool GoOnBesideAnotherInstall() = 0;
     // The install has come to its verdict, "DONE!" or "FAILED!", with the status that says why.
-    virtual void InstallFinished(bool done, const std::wstring& reason) = 0;
+    virtual void InstallFinished(InstallVerdict verdict, const std::wstring& reason) = 0;
 
     virtual void CloseMainWindow() = 0;
     virtual void PostQuit() = 0;

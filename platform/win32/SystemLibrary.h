@@ -8,6 +8,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 namespace juv {
 
 using UniqueModule = UniqueAny<HMODULE, &::FreeLibrary>;
@@ -18,6 +20,10 @@ void RestrictDllSearch();
 
 // A DLL of the system folder by its file name; empty when it cannot be loaded.
 UniqueModule LoadSystemLibrary(const wchar_t* name);
+
+// The system's text for an error code, in the user's language, without the line break it ends
+// with; empty when the system has none.
+std::wstring SystemErrorText(DWORD code);
 
 // A function of a loaded DLL by its name; null when the DLL has none of that name.
 template <typename Function>

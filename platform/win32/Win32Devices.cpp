@@ -47,11 +47,13 @@ const Win32Devices::Entries& Win32Devices::SetupApi() {
     return *entries_;
 }
 
-std::optional<std::vector<PresentDevice>> Win32Devices::PresentUsbDevices() {
+std::optional<std::vector<PresentDevice>> Win32Devices::PresentDevices() {
     const Entries& api = SetupApi();
     if (!api.getClassDevs || !api.enumInfo || !api.getProperty || !api.destroyList || !api.nodeStatus)
         return std::nullopt;
-    const HDEVINFO list = api.getClassDevs(nullptr, L"USB", nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
+    // Every bus: USB 3 controllers of other makers list their devices under their own
+    // enumerator, and the hardware IDs say which device is which wherever it hangs.
+    const HDEVINFO list = api.getClassDevs(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
     if (list == INVALID_HANDLE_VALUE) return std::nullopt;
     const ScopeExit destroy([&] { api.destroyList(list); });
 
@@ -70,8 +72,10 @@ std::optional<std::vector<PresentDevice>> Win32Devices::PresentUsbDevices() {
         const std::vector<wchar_t> service = Property(api, list, device, SPDRP_SERVICE);
         if (!service.empty()) present.service = service.data();
         ULONG status = 0, problem = 0;
-        if (api.nodeStatus(&status, &problem, device.DevInst, 0) == CR_SUCCESS && (status & DN_HAS_PROBLEM) != 0)
-            present.problem = problem;
+        if (api.nodeStatus(&status, &problem, device.DevInst, 0) == CR_SUCCESS) {
+            if ((status & DN_HAS_PROBLEM) != 0) present.problem = problem;
+            present.needsRestart = (status & DN_NEED_RESTART) != 0;
+        }
         devices.push_back(std::move(present));
     }
     return devices;

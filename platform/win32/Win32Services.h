@@ -36,7 +36,8 @@ public:
 
 class Win32Sync final : public SyncService {
 public:
-    std::unique_ptr<HeldObject> CreateNamedMutex(const std::wstring& name, bool& existed) override;
+    std::unique_ptr<HeldObject> CreateNamedMutex(const std::wstring& name) override;
+    std::unique_ptr<HeldObject> OwnSharedMutex(const std::wstring& name, MutexOwnership& ownership) override;
 };
 
 class Win32Processes final : public ProcessService {
@@ -82,7 +83,7 @@ private:
 
 class Win32Devices final : public DeviceService {
 public:
-    std::optional<std::vector<PresentDevice>> PresentUsbDevices() override;
+    std::optional<std::vector<PresentDevice>> PresentDevices() override;
 
     // The device functions, from the system folder on first use. Without any one of them the
     // device list cannot be read.

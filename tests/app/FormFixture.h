@@ -19,7 +19,8 @@ protected:
     FakeFileSystem files;
     FakeUserInterface ui;
     FakeDevices devices;
-    TJUVDriverForm form{{commandLine, shell, processes, resources, files, ui, devices}};
+    FakeSync sync;
+    TJUVDriverForm form{{commandLine, shell, processes, resources, files, ui, devices, sync}};
 
     FormTest() { JUVDriverForm = &form; }
     ~FormTest() override { JUVDriverForm = nullptr; }

@@ -210,6 +210,8 @@ PresentDevice Device(std::wstring service, std::uint32_t problem = 0,
 TEST_F(InstallTest, DeviceDecidesTheVerdictAfterASuccessfulInstallRun) {
     using Answer = FakeDevices::Answer;
     const PresentDevice other = Device(L"usbser", 0, {L"USB\\VID_1781&PID_07F4&MI_01", L"USB\\VID_1781&PID_07F4"});
+    PresentDevice restartPending = Device(L"libusb0");
+    restartPending.needsRestart = true;
     struct Case {
         std::deque<Answer> answers;
         std::wstring label, status;
@@ -219,6 +221,10 @@ TEST_F(InstallTest, DeviceDecidesTheVerdictAfterASuccessfulInstallRun) {
         {{Answer{{other}}}, L"DONE!", L"Driver installed; device JUV VCOM not connected", 0ms},
         {{Answer{{Device(L"LIBUSB0"), other}}}, L"DONE!", L"Device JUV VCOM is using driver libusb0", 0ms},
         {{std::nullopt}, L"DONE!", L"Driver installed; device state unknown", 0ms},
+        // On its new driver once Windows restarts: done at once, waiting would change nothing.
+        {{Answer{{Device(L"libusb0", 14)}}}, L"DONE!", L"Driver installed; restart Windows to finish", 0ms},
+        {{Answer{{restartPending, Device(L"libusb0")}}}, L"DONE!", L"Driver installed; restart Windows to finish", 0ms},
+        {{Answer{{restartPending, Device(L"usbser")}}}, L"FAILED!", L"Device JUV VCOM still uses driver usbser", 5000ms},
         // Windows restarts the device on its new driver a second later.
         {{Answer{{Device(L"usbser")}}, Answer{{Device(L"usbser")}}, Answer{{Device(L"libusb0")}}},
          L"DONE!", L"Device JUV VCOM is using driver libusb0", 1000ms},

@@ -10,11 +10,40 @@ namespace juv::test {
 
 // ---- mutex -------------------------------------------------------------------------------
 
-std::unique_ptr<HeldObject> FakeSync::CreateNamedMutex(const std::wstring& name, bool& existed) {
+std::unique_ptr<HeldObject> FakeSync::CreateNamedMutex(const std::wstring& name) {
     names.push_back(name);
-    existed = !refuse && exists;
     if (refuse) return nullptr;
     return std::make_unique<CountedObject>(handles);
+}
+
+namespace {
+
+class FakeOwnership final : public HeldObject {
+public:
+    explicit FakeOwnership(int& owned) : owned_(owned) { ++owned_; }
+    ~FakeOwnership() override { --owned_; }
+
+private:
+    int& owned_;
+};
+
+} // namespace
+
+std::unique_ptr<HeldObject> FakeSync::OwnSharedMutex(const std::wstring& name, MutexOwnership& ownership) {
+    const auto other = others.find(name);
+    if (other != others.end() && other->second == Other::Refuses) {
+        ownership = MutexOwnership::Unavailable;
+        return nullptr;
+    }
+    if (other != others.end() && other->second == Other::Owns) {
+        ownership = MutexOwnership::OwnedElsewhere;
+        return nullptr;
+    }
+    // An abandoned mutex is handed to the next one who asks, as the system does.
+    if (other != others.end()) others.erase(other);
+    ownership = MutexOwnership::Owned;
+    ownings.push_back(name);
+    return std::make_unique<FakeOwnership>(owned[name]);
 }
 
 // ---- processes ---------------------------------------------------------------------------
@@ -504,8 +533,14 @@ void FakeUserInterface::SetProgress(TaskbarProgress state) {
     events.push_back(std::wstring(L"progress: ") + names[static_cast<int>(state)]);
 }
 
-void FakeUserInterface::InstallFinished(bool done, const std::wstring& reason) {
-    events.push_back((done ? L"finished: done | " : L"finished: failed | ") + reason);
+bool FakeUserInterface::GoOnBesideAnotherInstall() {
+    events.push_back(L"another install");
+    return goOnBesideAnotherInstall;
+}
+
+void FakeUserInterface::InstallFinished(InstallVerdict verdict, const std::wstring& reason) {
+    static const wchar_t* const names[] = {L"finished: done | ", L"finished: restart | ", L"finished: failed | "};
+    events.push_back(names[static_cast<int>(verdict)] + reason);
 }
 
 void FakeUserInterface::CloseMainWindow() {

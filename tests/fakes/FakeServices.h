@@ -79,11 +79,17 @@ private:
 class FakeSync final : public SyncService {
 public:
     bool refuse = false;
-    bool exists = false; // another instance holds the name already
     std::vector<std::wstring> names;
     HandleCount handles;
 
-    std::unique_ptr<HeldObject> CreateNamedMutex(const std::wstring& name, bool& existed) override;
+    // Shared mutexes by name: how another process left each one; not listed is free.
+    enum class Other { Owns, Abandoned, Refuses };
+    std::map<std::wstring, Other> others;
+    std::map<std::wstring, int> owned; // how many of ours are held now, per name
+    std::vector<std::wstring> ownings; // every successful take, in order
+
+    std::unique_ptr<HeldObject> CreateNamedMutex(const std::wstring& name) override;
+    std::unique_ptr<HeldObject> OwnSharedMutex(const std::wstring& name, MutexOwnership& ownership) override;
 };
 
 // A running process in the fake table.
@@ -226,14 +232,14 @@ private:
     std::uint32_t HoldError(const std::wstring& key, bool directory) const;
 };
 
-// What Windows reports of its USB devices, one answer per look; the last answer stays.
+// What Windows reports of its present devices, one answer per look; the last answer stays.
 class FakeDevices final : public DeviceService {
 public:
     using Answer = std::optional<std::vector<PresentDevice>>;
     std::deque<Answer> answers{Answer{std::vector<PresentDevice>{}}}; // nothing connected
     int looks = 0;
 
-    std::optional<std::vector<PresentDevice>> PresentUsbDevices() override {
+    std::optional<std::vector<PresentDevice>> PresentDevices() override {
         ++looks;
         const Answer answer = answers.front();
         if (answers.size() > 1) answers.pop_front();
@@ -268,6 +274,7 @@ public:
     std::vector<std::wstring> statuses; // every status text set, in order
     std::vector<std::wstring> events;   // everything, in order, e.g. "label: DONE!"
     std::function<void()> onDialog;     // runs while a modal box is up
+    bool goOnBesideAnotherInstall = true;
 
     void SetLabelText(const std::wstring& text) override;
     std::wstring StatusText() override { return status; }
@@ -276,7 +283,8 @@ public:
     void StopTimer() override;
     void SetInstalling(bool on) override;
     void SetProgress(TaskbarProgress state) override;
-    void InstallFinished(bool done, const std::wstring& reason) override;
+    bool GoOnBesideAnotherInstall() override;
+    void InstallFinished(InstallVerdict verdict, const std::wstring& reason) override;
     void CloseMainWindow() override;
     void PostQuit() override;
     WindowId MainWindow() override { return window; }

@@ -163,11 +163,13 @@ TEST_F(ProgramTest, WindowAnswersThroughoutTheToolRunsAndCannotBeClosedMidInstal
 }
 
 // A device as Windows keeps it in the registry, which is where Wine's device list looks (it
-// lists only keys with a device class); removed again when the test ends.
+// lists only keys with a device class), listed by the given bus driver; removed again when the
+// test ends.
 class DeviceKey {
 public:
-    explicit DeviceKey(const std::wstring& service) {
-        if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, (Parent + L"\\juv-e2e").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+    explicit DeviceKey(const std::wstring& service, const std::wstring& bus = L"USB")
+        : parent_(L"System\\CurrentControlSet\\Enum\\" + bus + L"\\VID_1781&PID_07F4&MI_00") {
+        if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, (parent_ + L"\\juv-e2e").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                               nullptr, &key_, nullptr) != ERROR_SUCCESS)
             throw std::runtime_error("cannot make the device key");
         const wchar_t ids[] = L"USB\\VID_1781&PID_07F4&REV_0100&MI_00\0USB\\VID_1781&PID_07F4&MI_00\0";
@@ -179,13 +181,13 @@ public:
     }
     ~DeviceKey() {
         ::RegCloseKey(key_);
-        ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, Parent.c_str());
+        ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, parent_.c_str());
     }
     DeviceKey(const DeviceKey&) = delete;
     DeviceKey& operator=(const DeviceKey&) = delete;
 
 private:
-    inline static const std::wstring Parent = L"System\\CurrentControlSet\\Enum\\USB\\VID_1781&PID_07F4&MI_00";
+    std::wstring parent_;
     HKEY key_ = nullptr;
 };
 
@@ -211,6 +213,16 @@ TEST_F(ProgramTest, DeviceOnItsNewDriverIsDoneAndOneOnAnotherIsAFailure) {
         program->Close();
         ASSERT_TRUE(program->WaitForExit(20000, exitCode));
         EXPECT_EQ(exitCode, 0u);
+    }
+    {
+        // Another maker's USB 3 controller lists the device under its own bus driver.
+        RemoveTree(InstallFolder());
+        ::DeleteFileW(log.c_str());
+        const DeviceKey device(L"usbser", L"NUSB3");
+        const auto program = Start();
+        ASSERT_TRUE(program->WaitForLabel(L"FAILED!"));
+        EXPECT_EQ(program->StatusText(), L"Device JUV VCOM still uses driver usbser");
+        program->Close();
     }
 }
 
@@ -381,6 +393,19 @@ TEST_F(ProgramTest, SecondSilentInstanceComesBackLaterWhileTheFirstInstalls) {
     ASSERT_TRUE(first.WaitForExit(90000, exitCode));
     EXPECT_EQ(exitCode, 0u);
     EXPECT_EQ(Runs().size(), 2u); // the first instance's runs only
+}
+
+TEST_F(ProgramTest, WindowLeftOpenAfterItsInstallSendsNoSilentRunAway) {
+    const auto window = Start();
+    ASSERT_TRUE(window->WaitForLabel(L"DONE!"));
+    // A fresh install, both tool runs, while the window stays open.
+    RemoveTree(InstallFolder());
+    ::DeleteFileW(log.c_str());
+    const SilentRun silent = RunSilently(exe, L"/SILENT");
+    EXPECT_EQ(silent.exitCode, 0u);
+    EXPECT_EQ(silent.output, "DONE!\r\n");
+    EXPECT_EQ(Runs().size(), 2u);
+    window->Close();
 }
 
 // The real 60-second wait; it takes over a minute, so it runs only when asked for.

@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sddl.h>
+
+#include <thread>
+
 namespace juv::test {
 namespace {
 
@@ -41,6 +45,45 @@ TEST(SupportUnitOnWindows, StartsWithoutTheMutexWhenTheNameIsTaken) {
     unit.Startup();
     EXPECT_FALSE(unit.HoldsMutex());
     unit.Shutdown();
+}
+
+// Another thread of this process stands in for another installer: ownership is per thread.
+TEST(SyncOnWindows, SharedMutexHasOneOwnerAtATimeAndOneThatDiedCountsAsFree) {
+    Win32Sync sync;
+    const std::wstring name = L"Global\\JUV-test-" + std::to_wstring(::GetCurrentProcessId());
+    MutexOwnership ownership = MutexOwnership::Unavailable;
+    std::unique_ptr<HeldObject> theirs;
+    std::thread([&] { theirs = sync.OwnSharedMutex(name, ownership); }).join();
+    ASSERT_EQ(ownership, MutexOwnership::Owned);
+
+    // Open to administrators and the system account, nobody else.
+    const UniqueHandle opened(::OpenMutexW(READ_CONTROL, FALSE, name.c_str()));
+    ASSERT_TRUE(opened);
+    DWORD needed = 0;
+    ::GetKernelObjectSecurity(opened.get(), DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
+    std::vector<BYTE> buffer(needed);
+    ASSERT_TRUE(::GetKernelObjectSecurity(opened.get(), DACL_SECURITY_INFORMATION, buffer.data(), needed, &needed));
+    wchar_t* text = nullptr;
+    ASSERT_TRUE(::ConvertSecurityDescriptorToStringSecurityDescriptorW(buffer.data(), SDDL_REVISION_1,
+                                                                       DACL_SECURITY_INFORMATION, &text, nullptr));
+    const UniqueLocal releaseText(text);
+    const std::wstring dacl = text;
+    EXPECT_NE(dacl.find(L";;;BA)"), std::wstring::npos) << dacl;
+    EXPECT_NE(dacl.find(L";;;SY)"), std::wstring::npos) << dacl;
+    EXPECT_EQ(dacl.find(L";;;WD)"), std::wstring::npos) << dacl;
+
+    // Its owner thread has ended without giving it back, as a crashed installer would. (Given
+    // back from here it would not be: only the owner thread can.)
+    theirs.reset();
+    std::unique_ptr<HeldObject> ours = sync.OwnSharedMutex(name, ownership);
+    EXPECT_EQ(ownership, MutexOwnership::Owned);
+    ASSERT_TRUE(ours);
+
+    std::thread([&] { EXPECT_FALSE(sync.OwnSharedMutex(name, ownership)); }).join();
+    EXPECT_EQ(ownership, MutexOwnership::OwnedElsewhere);
+    ours.reset();
+    std::thread([&] { EXPECT_TRUE(sync.OwnSharedMutex(name, ownership)); }).join();
+    EXPECT_EQ(ownership, MutexOwnership::Owned);
 }
 
 TEST(SupportUnitOnWindows, ClockReadsAPositiveCounterAndTheTimeOfDay) {
