@@ -11,7 +11,7 @@ void SilentUserInterface::InstallFinished(InstallVerdict verdict, const std::wst
     // restart that is owed is the engine's to schedule: it has its own code and its own line.
     if (result_) return;
     if (verdict == InstallVerdict::RestartNeeded)
-        result_ = SilentResult{SilentExit::RestartNeeded, reason};
+        result_ = SilentResult{SilentExit::RestartNeeded, L"DONE!: " + reason};
     else
         result_ = SilentResult{SilentExit::Done, L"DONE!"};
 }

@@ -64,8 +64,8 @@ TEST_F(SilentTest, DeviceWaitingForARestartEndsWith3010AndSaysSo) {
         EXPECT_EQ(fresh.Result().exitCode, 3010);
         EXPECT_EQ(ui.label, L"DONE!");
         EXPECT_TRUE(ui.closed);
-        const std::wstring line = L"Driver installed; restart Windows to finish";
-        EXPECT_EQ(ui.status, line);
+        const std::wstring line = L"DONE!: Driver installed; restart Windows to finish";
+        EXPECT_EQ(L"DONE!: " + ui.status, line);
         EXPECT_EQ(reports.console, std::vector<std::wstring>{line});
         EXPECT_EQ(reports.eventLog, (std::vector<std::pair<bool, std::wstring>>{{false, line}}));
     }
