@@ -1,5 +1,6 @@
 #include "app/InstDriverForm.h"
 
+#include "app/DriverRemoval.h"
 #include "app/ErrorDisplay.h"
 #include "app/FileTests.h"
 #include "app/ToolFolder.h"
@@ -35,9 +36,6 @@ constexpr wchar_t SecondCommandLine[] =
 // retried for ever with the window frozen.
 constexpr int MaxKillPasses = 20;
 
-// The device the driver is for, as Windows names it among a device's hardware IDs.
-constexpr wchar_t DeviceHardwareId[] = L"USB\\VID_1781&PID_07F4&MI_00";
-constexpr wchar_t DriverService[] = L"libusb0";
 // Windows may take a moment to restart a device on its new driver: a device that is not yet
 // on it is looked at again this often, this far apart, before the install counts as failed.
 constexpr int DeviceLooksAgain = 10;
@@ -78,8 +76,10 @@ bool EqualIgnoringCase(std::wstring a, std::wstring b) {
     return a == b;
 }
 
-// A signed decimal number. Written out by hand: the library's formatting drags the whole
-// printf machinery into a program that needs nothing else of it.
+} // namespace
+
+// Written out by hand: the library's formatting drags the whole printf machinery into a
+// program that needs nothing else of it.
 std::wstring Decimal(std::int64_t value) {
     const bool negative = value < 0;
     std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
@@ -90,6 +90,8 @@ std::wstring Decimal(std::int64_t value) {
     } while (magnitude != 0);
     return negative ? L"-" + digits : digits;
 }
+
+namespace {
 
 // A system error code or process id as the messages show them, as a signed 32-bit number.
 std::wstring SignedDecimal(std::uint32_t value) { return Decimal(static_cast<std::int32_t>(value)); }
@@ -110,18 +112,23 @@ std::wstring TrimErrorText(std::wstring text) {
 
 } // namespace
 
+bool IsTheDevice(const PresentDevice& device) {
+    return std::any_of(device.hardwareIds.begin(), device.hardwareIds.end(),
+                       [](const std::wstring& id) { return EqualIgnoringCase(id, DeviceHardwareId); });
+}
+
+bool RunsOnTheDriver(const PresentDevice& device) { return EqualIgnoringCase(device.service, DriverService); }
+
 std::optional<DeviceVerdict> JudgeDevices(const std::optional<std::vector<PresentDevice>>& devices) {
     if (!devices) return std::nullopt;
     bool found = false;
     bool restart = false;
     for (const PresentDevice& device : *devices) {
-        const bool ours = std::any_of(device.hardwareIds.begin(), device.hardwareIds.end(),
-                                      [](const std::wstring& id) { return EqualIgnoringCase(id, DeviceHardwareId); });
-        if (!ours) continue;
+        if (!IsTheDevice(device)) continue;
         found = true;
         // A device without a driver has a problem code too; the missing driver says more.
         if (device.service.empty()) return DeviceVerdict{false, L"Device JUV VCOM has no driver"};
-        if (!EqualIgnoringCase(device.service, DriverService))
+        if (!RunsOnTheDriver(device))
             return DeviceVerdict{false, L"Device JUV VCOM still uses driver " + device.service};
         // The driver is in place; only a restart of Windows stands between it and the device,
         // for instance while another program keeps the device's port open.
@@ -170,6 +177,7 @@ void FindServerProcess(ProcessService& processes) {
 TJUVDriverForm::TJUVDriverForm(const FormServices& services) : s_(services) {}
 
 void TJUVDriverForm::FormCreate() {
+    if (Removing()) s_.ui.SetButtonText(L" Remove Driver for JUV or QX4530");
     ProbePayload();
 
     if (s_.shell.IsUserAnAdmin())
@@ -183,6 +191,8 @@ void TJUVDriverForm::FormCreate() {
 
     isAuto = Unattended();
 }
+
+bool TJUVDriverForm::Removing() const { return CmdParamPresent(s_.commandLine, UninstallSwitch); }
 
 bool TJUVDriverForm::Unattended() const {
     // A silent run is an unattended one that nobody even sees.
@@ -207,7 +217,8 @@ void TJUVDriverForm::Timer1Timer() {
     s_.ui.StopTimer();
     // A tick that someone else posts while the sequence waits starts nothing.
     if (installing_ || !s_.shell.IsUserAnAdmin()) return;
-    RunSequence(&TJUVDriverForm::InstallDriver);
+    // The one place that chooses the work; each sequence is the whole of its kind.
+    RunSequence(Removing() ? &TJUVDriverForm::RemoveDriver : &TJUVDriverForm::InstallDriver);
 }
 
 void TJUVDriverForm::RunSequence(void (TJUVDriverForm::*sequence)()) {
@@ -267,7 +278,16 @@ void TJUVDriverForm::InstallDriver() {
 
     // The tool exits with 0 also when it only prepared the driver for a device that is not
     // there, or when the device stayed on another driver: Windows has the last word.
-    const DeviceVerdict verdict = failure ? DeviceVerdict{false, *failure} : AskTheDevice();
+    ShowVerdict(failure ? DeviceVerdict{false, *failure} : AskTheDevice());
+}
+
+void TJUVDriverForm::RemoveDriver() {
+    KillServer();
+    s_.ui.SetLabelText(L"Removing driver");
+    ShowVerdict(DriverRemoval(s_.store, s_.devices, s_.ui).Run());
+}
+
+void TJUVDriverForm::ShowVerdict(const DeviceVerdict& verdict) {
     if (!verdict.done) {
         // The window stays open, /AUTO or not, so the technician sees what went wrong.
         s_.ui.SetLabelText(L"FAILED!");
@@ -464,8 +484,11 @@ void TJUVDriverForm::ElevateSelf() {
     request.window = s_.ui.MainWindow();
     request.verb = L"runas";
     request.file = CommandLineParams(s_.commandLine).Param(0);
-    // Only the switch travels: the new instance gets "/AUTO" or nothing at all.
-    if (isAuto) request.parameters = AutoSwitch;
+    // Only the switches travel: the new instance gets "/AUTO" or nothing at all, with
+    // "/UNINSTALL" before it when the driver is to come off.
+    std::wstring parameters = Removing() ? UninstallSwitch : L"";
+    if (isAuto) parameters += parameters.empty() ? AutoSwitch : std::wstring(L" ") + AutoSwitch;
+    if (!parameters.empty()) request.parameters = parameters;
     request.show = ShowNormal;
     if (s_.shell.Execute(request).succeeded)
         s_.ui.PostQuit();

@@ -2,6 +2,7 @@
 
 #include "platform/CommandLineService.h"
 #include "platform/DeviceService.h"
+#include "platform/DriverStore.h"
 #include "platform/FileSystem.h"
 #include "platform/ProcessService.h"
 #include "platform/ResourceService.h"
@@ -36,6 +37,7 @@ struct FormServices {
     UserInterface& ui;
     DeviceService& devices;
     SyncService& sync;
+    DriverStore& store;
 };
 
 // The main window's logic: the checks at creation, the start tick, the button, the install
@@ -66,6 +68,9 @@ private:
     // with the window deaf to input and the install mutex owned from its start to its end.
     void RunSequence(void (TJUVDriverForm::*sequence)());
     void InstallDriver();
+    void RemoveDriver();
+    // "DONE!" or "FAILED!" with the reason, whichever sequence came to it.
+    void ShowVerdict(const DeviceVerdict& verdict);
     void KillServer();
     void ProvideTool(ToolFolder& folder, const std::wstring& installFolder, const std::wstring& toolPath,
                      std::unique_ptr<Resource>& payload);
@@ -79,6 +84,7 @@ private:
     void ElevateSelf();
     std::wstring Title();
     bool Unattended() const;
+    bool Removing() const;
 
     FormServices s_;
     bool isAuto = false;
@@ -89,6 +95,20 @@ private:
 
 // The switch of a run for deployment engines: unattended, and nothing shown at all.
 inline constexpr wchar_t SilentSwitch[] = L"/SILENT";
+// The switch that takes the driver off again instead of installing it.
+inline constexpr wchar_t UninstallSwitch[] = L"/UNINSTALL";
+
+// The device the driver is for, as Windows names it among a device's hardware IDs, and the
+// service of the driver.
+inline constexpr wchar_t DeviceHardwareId[] = L"USB\\VID_1781&PID_07F4&MI_00";
+inline constexpr wchar_t DriverService[] = L"libusb0";
+
+// A device that lists the hardware ID, and one that runs on the driver, in any letter case.
+bool IsTheDevice(const PresentDevice& device);
+bool RunsOnTheDriver(const PresentDevice& device);
+
+// A signed decimal number, as the texts show it.
+std::wstring Decimal(std::int64_t value);
 
 // Owned by whichever installer on this machine changes the driver right now, whatever its
 // session or account; an installer that only shows its window does not own it.

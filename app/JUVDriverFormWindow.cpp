@@ -247,6 +247,10 @@ void JUVDriverFormWindow::EnableButton(bool enabled) {
     if (Button1 != nullptr) ::EnableWindow(Button1, enabled ? TRUE : FALSE);
 }
 
+void JUVDriverFormWindow::SetButtonText(const std::wstring& text) {
+    if (Button1 != nullptr) ::SetWindowTextW(Button1, text.c_str());
+}
+
 void JUVDriverFormWindow::StopTimer() {
     if (Timer1 != 0 && window_ != nullptr) ::KillTimer(window_, StartTimerId);
     Timer1 = 0;

@@ -37,6 +37,7 @@ public:
     std::wstring StatusText() override;
     void SetStatusText(const std::wstring& text) override;
     void EnableButton(bool enabled) override;
+    void SetButtonText(const std::wstring& text) override;
     void StopTimer() override;
     void SetInstalling(bool installing) override;
     void SetProgress(TaskbarProgress progress) override;

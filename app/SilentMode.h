@@ -35,6 +35,7 @@ public:
     std::wstring StatusText() override { return window_.StatusText(); }
     void SetStatusText(const std::wstring& text) override { window_.SetStatusText(text); }
     void EnableButton(bool enabled) override { window_.EnableButton(enabled); }
+    void SetButtonText(const std::wstring& text) override { window_.SetButtonText(text); }
     void StopTimer() override { window_.StopTimer(); }
     void SetInstalling(bool installing) override { window_.SetInstalling(installing); }
     void SetProgress(TaskbarProgress) override {} // there is no taskbar button

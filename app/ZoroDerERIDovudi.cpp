@@ -55,6 +55,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     Win32Resources resources(instance);
     Win32FileSystem files;
     Win32Devices devices;
+    Win32DriverStore store;
     Win32Reports reports;
 
     // A deployment engine judges a silent run by its exit code alone, and nobody sees it.
@@ -71,7 +72,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
         JUVDriverFormWindow window(instance, commandLine, showCommand, !silent);
         SilentUserInterface silentWindow(window);
         UserInterface& ui = silent ? static_cast<UserInterface&>(silentWindow) : window;
-        TJUVDriverForm form({commandLine, shell, processes, resources, files, ui, devices, sync});
+        TJUVDriverForm form({commandLine, shell, processes, resources, files, ui, devices, sync, store});
         JUVDriverForm = &form;
         const ScopeExit clearReference([] { JUVDriverForm = nullptr; });
         window.Attach(form, ui);

@@ -7,12 +7,13 @@
 
 namespace juv {
 
-// A device Windows has present, as its device manager sees it.
+// A device Windows knows, as its device manager sees it.
 struct PresentDevice {
     std::vector<std::wstring> hardwareIds;
     std::wstring service;      // the driver service it runs on; empty when it has none
     std::uint32_t problem = 0; // Windows' problem code; 0 when the device has no problem
     bool needsRestart = false; // Windows restarts it on its driver only with Windows itself
+    std::wstring instanceId;   // the device node's own name, e.g. USB\VID_1781&PID_07F4&MI_00\6&1a2b&0&0000
 };
 
 // The devices Windows knows: the one witness of whether a driver install reached the device.
@@ -23,6 +24,9 @@ public:
     // The present devices of every bus, whichever driver listed them; empty (no value) when the
     // list cannot be read.
     virtual std::optional<std::vector<PresentDevice>> PresentDevices() = 0;
+    // Every device node Windows keeps, present or not: a device without a serial number gets one
+    // for each port it was ever plugged into.
+    virtual std::optional<std::vector<PresentDevice>> KnownDevices() = 0;
 };
 
 } // namespace juv

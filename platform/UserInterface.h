@@ -22,6 +22,7 @@ public:
     virtual std::wstring StatusText() = 0;
     virtual void SetStatusText(const std::wstring& text) = 0;
     virtual void EnableButton(bool enabled) = 0;
+    virtual void SetButtonText(const std::wstring& text) = 0;
     virtual void StopTimer() = 0;
 
     // While the install runs the window takes no input, and closing it or ending the session

@@ -42,18 +42,26 @@ const Win32Devices::Entries& Win32Devices::SetupApi() {
         found.getProperty = LookUp<decltype(found.getProperty)>(module, "SetupDiGetDeviceRegistryPropertyW");
         found.destroyList = LookUp<decltype(found.destroyList)>(module, "SetupDiDestroyDeviceInfoList");
         found.nodeStatus = LookUp<decltype(found.nodeStatus)>(module, "CM_Get_DevNode_Status");
+        found.instanceId = LookUp<decltype(found.instanceId)>(module, "SetupDiGetDeviceInstanceIdW");
         entries_ = found;
     }
     return *entries_;
 }
 
 std::optional<std::vector<PresentDevice>> Win32Devices::PresentDevices() {
-    const Entries& api = SetupApi();
-    if (!api.getClassDevs || !api.enumInfo || !api.getProperty || !api.destroyList || !api.nodeStatus)
-        return std::nullopt;
     // Every bus: USB 3 controllers of other makers list their devices under their own
     // enumerator, and the hardware IDs say which device is which wherever it hangs.
-    const HDEVINFO list = api.getClassDevs(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
+    return ListDevices(DIGCF_PRESENT | DIGCF_ALLCLASSES);
+}
+
+std::optional<std::vector<PresentDevice>> Win32Devices::KnownDevices() { return ListDevices(DIGCF_ALLCLASSES); }
+
+std::optional<std::vector<PresentDevice>> Win32Devices::ListDevices(unsigned long flags) {
+    const Entries& api = SetupApi();
+    if (!api.getClassDevs || !api.enumInfo || !api.getProperty || !api.destroyList || !api.nodeStatus ||
+        !api.instanceId)
+        return std::nullopt;
+    const HDEVINFO list = api.getClassDevs(nullptr, nullptr, nullptr, flags);
     if (list == INVALID_HANDLE_VALUE) return std::nullopt;
     const ScopeExit destroy([&] { api.destroyList(list); });
 
@@ -66,6 +74,8 @@ std::optional<std::vector<PresentDevice>> Win32Devices::PresentDevices() {
             return std::nullopt;
         }
         PresentDevice present;
+        wchar_t instance[MAX_DEVICE_ID_LEN + 1] = {};
+        if (api.instanceId(list, &device, instance, MAX_DEVICE_ID_LEN + 1, nullptr)) present.instanceId = instance;
         const std::vector<wchar_t> ids = Property(api, list, device, SPDRP_HARDWAREID);
         for (const wchar_t* id = ids.data(); !ids.empty() && *id != L'\0'; id += std::wcslen(id) + 1)
             present.hardwareIds.emplace_back(id);

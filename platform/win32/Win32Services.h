@@ -3,6 +3,7 @@
 #include "platform/ClockService.h"
 #include "platform/CommandLineService.h"
 #include "platform/DeviceService.h"
+#include "platform/DriverStore.h"
 #include "platform/ReportService.h"
 #include "platform/FileSystem.h"
 #include "platform/ProcessService.h"
@@ -84,6 +85,7 @@ private:
 class Win32Devices final : public DeviceService {
 public:
     std::optional<std::vector<PresentDevice>> PresentDevices() override;
+    std::optional<std::vector<PresentDevice>> KnownDevices() override;
 
     // The device functions, from the system folder on first use. Without any one of them the
     // device list cannot be read.
@@ -93,13 +95,26 @@ public:
         BOOL(WINAPI* getProperty)(HDEVINFO, SP_DEVINFO_DATA*, DWORD, DWORD*, BYTE*, DWORD, DWORD*) = nullptr;
         BOOL(WINAPI* destroyList)(HDEVINFO) = nullptr;
         DWORD(WINAPI* nodeStatus)(ULONG*, ULONG*, DWORD, ULONG) = nullptr;
+        BOOL(WINAPI* instanceId)(HDEVINFO, SP_DEVINFO_DATA*, wchar_t*, DWORD, DWORD*) = nullptr;
     };
 
 private:
     const Entries& SetupApi();
+    std::optional<std::vector<PresentDevice>> ListDevices(unsigned long flags);
 
     UniqueModule setupapi_;
     std::optional<Entries> entries_;
+};
+
+class Win32DriverStore final : public DriverStore {
+public:
+    std::optional<std::vector<std::wstring>> PackagesFor(const std::wstring& hardwareId,
+                                                         const std::wstring& service) override;
+    std::optional<std::wstring> PnpUtilUsage() override;
+    std::unique_ptr<ProcessObject> StartPnpUtil(const std::wstring& arguments) override;
+
+    // Where Windows' own pnputil is, as this process must name it; empty when unknown.
+    static std::wstring PnpUtilPath();
 };
 
 class Win32Reports final : public ReportService {

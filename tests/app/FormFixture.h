@@ -20,7 +20,8 @@ protected:
     FakeUserInterface ui;
     FakeDevices devices;
     FakeSync sync;
-    TJUVDriverForm form{{commandLine, shell, processes, resources, files, ui, devices, sync}};
+    FakeDriverStore store{devices};
+    TJUVDriverForm form{{commandLine, shell, processes, resources, files, ui, devices, sync, store}};
 
     FormTest() { JUVDriverForm = &form; }
     ~FormTest() override { JUVDriverForm = nullptr; }

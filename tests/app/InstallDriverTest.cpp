@@ -204,7 +204,7 @@ TEST_F(InstallTest, HangingRunShowsTimeoutAndTheSequenceGoesOn) {
 PresentDevice Device(std::wstring service, std::uint32_t problem = 0,
                      std::vector<std::wstring> ids = {L"USB\\VID_1781&PID_07F4&REV_0100&MI_00",
                                                       L"usb\\vid_1781&pid_07f4&mi_00"}) {
-    return PresentDevice{std::move(ids), std::move(service), problem};
+    return PresentDevice{std::move(ids), std::move(service), problem, false, {}};
 }
 
 TEST_F(InstallTest, DeviceDecidesTheVerdictAfterASuccessfulInstallRun) {

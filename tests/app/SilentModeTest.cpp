@@ -11,7 +11,7 @@ namespace {
 class SilentTest : public FormTest {
 protected:
     SilentUserInterface silent{ui};
-    TJUVDriverForm silentForm{{commandLine, shell, processes, resources, files, silent, devices, sync}};
+    TJUVDriverForm silentForm{{commandLine, shell, processes, resources, files, silent, devices, sync, store}};
     FakeReports reports;
 
     SilentTest() {
@@ -51,12 +51,12 @@ TEST_F(SilentTest, DoneEndsWithZeroAndClosesTheWindowAsAutoWould) {
 
 TEST_F(SilentTest, DeviceWaitingForARestartEndsWith3010AndSaysSo) {
     const std::vector<std::wstring> ids = {L"USB\\VID_1781&PID_07F4&MI_00"};
-    for (const PresentDevice& device : {PresentDevice{ids, L"libusb0", 14}, PresentDevice{ids, L"libusb0", 0, true}}) {
+    for (const PresentDevice& device : {PresentDevice{ids, L"libusb0", 14, false, {}}, PresentDevice{ids, L"libusb0", 0, true, {}}}) {
         devices.answers = {FakeDevices::Answer{{device}}};
         reports = FakeReports{};
         files.nodes.erase(FakeFileSystem::Key(L"C:\\Tools\\DARORED\\usb_driver"));
         SilentUserInterface fresh{ui};
-        TJUVDriverForm form{{commandLine, shell, processes, resources, files, fresh, devices, sync}};
+        TJUVDriverForm form{{commandLine, shell, processes, resources, files, fresh, devices, sync, store}};
         JUVDriverForm = &form;
         form.FormCreate();
         form.Timer1Timer();
@@ -84,7 +84,7 @@ TEST_F(SilentTest, FailuresEndTheRunWith1603AndTheirReasonWithoutABox) {
     // A file where the install folder belongs: the folder dialog is passed over, and the error
     // that would have reached the box is the reason.
     SilentUserInterface fresh{ui};
-    TJUVDriverForm form{{commandLine, shell, processes, resources, files, fresh, devices, sync}};
+    TJUVDriverForm form{{commandLine, shell, processes, resources, files, fresh, devices, sync, store}};
     JUVDriverForm = &form;
     ui = FakeUserInterface{};
     files.nodes.clear();
@@ -137,7 +137,7 @@ TEST_F(SilentTest, OnlyAnInstallThatRunsNowSendsTheRunAwayWith1618) {
     // Another installer changes the driver right now: come back later, having touched nothing.
     sync.others[InstallMutexName] = FakeSync::Other::Owns;
     SilentUserInterface fresh{ui};
-    TJUVDriverForm form{{commandLine, shell, processes, resources, files, fresh, devices, sync}};
+    TJUVDriverForm form{{commandLine, shell, processes, resources, files, fresh, devices, sync, store}};
     JUVDriverForm = &form;
     ui = FakeUserInterface{};
     reports = FakeReports{};
@@ -156,7 +156,7 @@ TEST_F(SilentTest, OnlyAnInstallThatRunsNowSendsTheRunAwayWith1618) {
     // A technician is never turned away, and a mutex the system will not give stops nobody.
     for (const FakeSync::Other other : {FakeSync::Other::Owns, FakeSync::Other::Refuses}) {
         sync.others[InstallMutexName] = other;
-        TJUVDriverForm watched{{commandLine, shell, processes, resources, files, ui, devices, sync}};
+        TJUVDriverForm watched{{commandLine, shell, processes, resources, files, ui, devices, sync, store}};
         JUVDriverForm = &watched;
         Parameters(L"");
         ui = FakeUserInterface{};

@@ -209,6 +209,68 @@ ShellExecuteResult FakeShell::Execute(const ShellExecuteRequest& request) {
     return result;
 }
 
+// ---- driver store ------------------------------------------------------------------------
+
+namespace {
+
+bool SameIgnoringCase(const std::wstring& a, const std::wstring& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](wchar_t x, wchar_t y) {
+               return std::towupper(static_cast<std::wint_t>(x)) == std::towupper(static_cast<std::wint_t>(y));
+           });
+}
+
+// The word after the command, without its quotes: an INF name or a device's instance ID.
+std::wstring Subject(const std::wstring& arguments, const std::wstring& command) {
+    std::size_t at = arguments.find(command);
+    if (at == std::wstring::npos) return {};
+    at += command.size();
+    while (at < arguments.size() && arguments[at] == L' ') ++at;
+    if (at < arguments.size() && arguments[at] == L'"') return arguments.substr(at + 1, arguments.find(L'"', at + 1) - at - 1);
+    return arguments.substr(at, arguments.find(L' ', at) - at);
+}
+
+} // namespace
+
+std::optional<std::vector<std::wstring>> FakeDriverStore::PackagesFor(const std::wstring& hardwareId,
+                                                                      const std::wstring& service) {
+    if (unreadable) return std::nullopt;
+    std::vector<std::wstring> found;
+    for (const auto& [inf, package] : packages)
+        if (SameIgnoringCase(package.service, service) &&
+            std::any_of(package.hardwareIds.begin(), package.hardwareIds.end(),
+                        [&](const std::wstring& id) { return SameIgnoringCase(id, hardwareId); }))
+            found.push_back(inf);
+    return found;
+}
+
+std::unique_ptr<ProcessObject> FakeDriverStore::StartPnpUtil(const std::wstring& arguments) {
+    runs.push_back(arguments);
+    if (behaviour.refuse) return nullptr;
+    const bool does = !changesNothing && !behaviour.hang && (behaviour.exitCode == 0u || behaviour.exitCode == 3010u);
+    if (does) {
+        if (const std::wstring node = Subject(arguments, L"/remove-device"); !node.empty() && devices_.known)
+            std::erase_if(*devices_.known, [&](const PresentDevice& d) { return d.instanceId == node; });
+        for (const wchar_t* command : {L"/delete-driver", L"-d"})
+            if (const std::wstring inf = Subject(arguments, command); !inf.empty()) packages.erase(inf);
+    }
+    ToolBehaviour ends = behaviour;
+    ends.effect = nullptr;
+    class Run final : public ProcessObject {
+    public:
+        Run(ToolBehaviour b, HandleCount& count) : b_(std::move(b)), counted_(count) {}
+        void Terminate(std::uint32_t) override {}
+        WaitResult Wait(std::chrono::milliseconds) override {
+            return b_.waitFails ? WaitResult::Failed : b_.hang ? WaitResult::Timeout : WaitResult::Ended;
+        }
+        std::optional<std::uint32_t> ExitCode() override { return b_.exitCode; }
+
+    private:
+        ToolBehaviour b_;
+        CountedObject counted_;
+    };
+    return std::make_unique<Run>(ends, processHandles);
+}
+
 // ---- resources ---------------------------------------------------------------------------
 
 namespace {
@@ -515,6 +577,11 @@ void FakeUserInterface::SetStatusText(const std::wstring& text) {
 void FakeUserInterface::EnableButton(bool enabled) {
     buttonEnabled = enabled;
     events.push_back(enabled ? L"button: on" : L"button: off");
+}
+
+void FakeUserInterface::SetButtonText(const std::wstring& text) {
+    buttonText = text;
+    events.push_back(L"button text: " + text);
 }
 
 void FakeUserInterface::StopTimer() {

@@ -7,6 +7,7 @@
 #include "platform/ClockService.h"
 #include "platform/CommandLineService.h"
 #include "platform/DeviceService.h"
+#include "platform/DriverStore.h"
 #include "platform/FileSystem.h"
 #include "platform/ProcessService.h"
 #include "platform/ReportService.h"
@@ -245,6 +246,44 @@ public:
         if (answers.size() > 1) answers.pop_front();
         return answer;
     }
+
+    // Every node Windows keeps, present or not.
+    std::optional<std::vector<PresentDevice>> known = std::vector<PresentDevice>{};
+    std::optional<std::vector<PresentDevice>> KnownDevices() override { return known; }
+};
+
+// The driver store as a set of published packages, and pnputil as a program that does what it
+// is asked, to the packages and to the devices' nodes, unless told to fail.
+class FakeDriverStore final : public DriverStore {
+public:
+    struct Package {
+        std::vector<std::wstring> hardwareIds;
+        std::wstring service;
+    };
+
+    explicit FakeDriverStore(FakeDevices& devices) : devices_(devices) {}
+
+    std::map<std::wstring, Package> packages; // by their INF's name
+    bool unreadable = false;
+    // A pnputil of Windows 10 2004 or later; older ones lack one command or both.
+    std::optional<std::wstring> usage =
+        L"PNPUTIL [/add-driver ...] [/delete-driver <oem#.inf>] [/enum-drivers] [/remove-device <instance ID>]";
+    ToolBehaviour behaviour;       // of every run; its exit code 0 or 3010 does what was asked
+    bool changesNothing = false;   // ends as told, but leaves everything as it was
+    std::vector<std::wstring> runs; // the arguments of each run, in order
+    int usageQueries = 0;
+    HandleCount processHandles;
+
+    std::optional<std::vector<std::wstring>> PackagesFor(const std::wstring& hardwareId,
+                                                         const std::wstring& service) override;
+    std::optional<std::wstring> PnpUtilUsage() override {
+        ++usageQueries;
+        return usage;
+    }
+    std::unique_ptr<ProcessObject> StartPnpUtil(const std::wstring& arguments) override;
+
+private:
+    FakeDevices& devices_;
 };
 
 // The console and the event log as lists of what was written to them.
@@ -263,6 +302,7 @@ public:
     std::wstring label = L"Initializing...";
     std::wstring status = L"TEST";
     bool buttonEnabled = true;
+    std::wstring buttonText = L" Install Driver for JUV or QX4530";
     bool timerRunning = true;
     bool closed = false;
     bool quitPosted = false;
@@ -280,6 +320,7 @@ public:
     std::wstring StatusText() override { return status; }
     void SetStatusText(const std::wstring& text) override;
     void EnableButton(bool enabled) override;
+    void SetButtonText(const std::wstring& text) override;
     void StopTimer() override;
     void SetInstalling(bool on) override;
     void SetProgress(TaskbarProgress state) override;

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "app/InstDriverForm.h"
+#include "platform/DeviceService.h"
+#include "platform/DriverStore.h"
+#include "platform/UserInterface.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace juv {
+
+// Takes the driver off again: every device node of the device on the driver, present or not,
+// then every package for it in the driver store, each through Windows' own pnputil. Nothing of
+// another device or another driver is touched. Afterwards Windows is asked again: it is done
+// only when neither is left.
+class DriverRemoval {
+public:
+    DriverRemoval(DriverStore& store, DeviceService& devices, UserInterface& ui);
+
+    DeviceVerdict Run();
+
+private:
+    // The instance IDs of this device's nodes on the driver; no value when they cannot be listed.
+    std::optional<std::vector<std::wstring>> NodesOnTheDriver();
+    // One pnputil run about subject (a package or a node), waited for like a tool run. The
+    // reason when it failed; a run that asks for a restart sets restart.
+    std::optional<std::wstring> RunPnpUtil(const std::wstring& arguments, const std::wstring& subject, bool& restart);
+
+    DriverStore& store_;
+    DeviceService& devices_;
+    UserInterface& ui_;
+};
+
+} // namespace juv
