@@ -76,5 +76,33 @@ TEST_F(ElevationTest, ButtonRelaunchWithoutAutoStaysOpenOnDone) {
     ::PostMessageW(others[0], WM_CLOSE, 0, 0);
 }
 
+TEST_F(ElevationTest, ButtonRelaunchesTheRemoval) {
+    const auto program = Start(L"/uninstall");
+    ASSERT_TRUE(program->WaitForLabel(L"Elevated priviliges required.", 10000));
+    wchar_t caption[64] = {};
+    ::GetWindowTextW(program->Button(), caption, 64);
+    EXPECT_STREQ(caption, L" Remove Driver for JUV or QX4530");
+    Click(program->Button());
+    DWORD exitCode = 99;
+    ASSERT_TRUE(program->WaitForExit(30000, exitCode));
+
+    // The elevated instance removes instead of installing: with nothing installed here, it
+    // says so, runs no tool and stays open.
+    const DWORD start = ::GetTickCount();
+    std::vector<HWND> others;
+    while ((others = OtherInstallers(program->Id())).empty() && ::GetTickCount() - start < 30000) ::Sleep(100);
+    ASSERT_EQ(others.size(), 1u);
+    const HWND status = ::FindWindowExW(others[0], nullptr, L"msctls_statusbar32", nullptr);
+    wchar_t text[128] = {};
+    while (::GetTickCount() - start < 90000) {
+        ::SendMessageW(status, WM_GETTEXT, 128, reinterpret_cast<LPARAM>(text));
+        if (std::wstring(text) == L"Driver not installed; nothing to remove") break;
+        ::Sleep(100);
+    }
+    EXPECT_STREQ(text, L"Driver not installed; nothing to remove");
+    EXPECT_TRUE(Runs().empty());
+    ::PostMessageW(others[0], WM_CLOSE, 0, 0);
+}
+
 } // namespace
 } // namespace juv::test

@@ -162,35 +162,6 @@ TEST_F(ProgramTest, WindowAnswersThroughoutTheToolRunsAndCannotBeClosedMidInstal
     EXPECT_EQ(exitCode, 0u);
 }
 
-// A device as Windows keeps it in the registry, which is where Wine's device list looks (it
-// lists only keys with a device class), listed by the given bus driver; removed again when the
-// test ends.
-class DeviceKey {
-public:
-    explicit DeviceKey(const std::wstring& service, const std::wstring& bus = L"USB")
-        : parent_(L"System\\CurrentControlSet\\Enum\\" + bus + L"\\VID_1781&PID_07F4&MI_00") {
-        if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, (parent_ + L"\\juv-e2e").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, &key_, nullptr) != ERROR_SUCCESS)
-            throw std::runtime_error("cannot make the device key");
-        const wchar_t ids[] = L"USB\\VID_1781&PID_07F4&REV_0100&MI_00\0USB\\VID_1781&PID_07F4&MI_00\0";
-        ::RegSetValueExW(key_, L"HardwareID", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(ids), sizeof(ids));
-        ::RegSetValueExW(key_, L"Service", 0, REG_SZ, reinterpret_cast<const BYTE*>(service.c_str()),
-                         static_cast<DWORD>((service.size() + 1) * sizeof(wchar_t)));
-        const wchar_t usbDevices[] = L"{88BAE032-5A81-49F0-BC3D-A4FF138216D6}";
-        ::RegSetValueExW(key_, L"ClassGUID", 0, REG_SZ, reinterpret_cast<const BYTE*>(usbDevices), sizeof(usbDevices));
-    }
-    ~DeviceKey() {
-        ::RegCloseKey(key_);
-        ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, parent_.c_str());
-    }
-    DeviceKey(const DeviceKey&) = delete;
-    DeviceKey& operator=(const DeviceKey&) = delete;
-
-private:
-    std::wstring parent_;
-    HKEY key_ = nullptr;
-};
-
 TEST_F(ProgramTest, DeviceOnItsNewDriverIsDoneAndOneOnAnotherIsAFailure) {
     {
         const DeviceKey device(L"libusb0");
