@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Installs everything the build and the tests need on Debian 12. Safe to run again: it only asks
 # apt for what is missing, enables the i386 architecture (Wine's 32-bit part) once, and sets up
-# 32-bit emulation only on kernels that cannot run 32-bit programs themselves.
+# 32-bit emulation only on kernels that cannot run 32-bit programs themselves. wine64 beside
+# wine32 gives the 64-bit prefix, where the 32-bit program runs under WOW64 as on customers' PCs.
 set -euo pipefail
 
 packages=(
   cmake ninja-build make g++ clang libclang-rt-14-dev
   googletest libgtest-dev libgmock-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686
-  wine wine32:i386 fonts-wine xvfb xauth imagemagick x11-utils
+  wine wine32:i386 wine64 fonts-wine xvfb xauth imagemagick x11-utils
   python3 procps
   osslsigncode openssl ca-certificates
 )

@@ -2,11 +2,22 @@
 # Runs a command inside a Wine session: a private prefix, a persistent wineserver and, when there
 # is no display (or JUV_XVFB=1), a private Xvfb. Whatever happens to the command, the wineserver
 # (with every Wine process) and the Xvfb are ended before this script returns.
+#
+# WINEARCH=win32 (the default) is a 32-bit Windows in build/wineprefix; WINEARCH=win64 is a
+# 64-bit one in build/wineprefix64, where the 32-bit program runs under WOW64 as on the PCs it
+# is for. Both report Windows 10.
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-export WINEPREFIX=${WINEPREFIX:-$root/build/wineprefix}
-export WINEARCH=win32
+export WINEARCH=${WINEARCH:-win32}
+case "$WINEARCH" in
+  win32) export WINEPREFIX=${WINEPREFIX:-$root/build/wineprefix} ;;
+  win64) export WINEPREFIX=${WINEPREFIX:-$root/build/wineprefix64} ;;
+  *)
+    echo "wine-session: WINEARCH must be win32 or win64, not '$WINEARCH'" >&2
+    exit 2
+    ;;
+esac
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 
@@ -44,15 +55,30 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineboot -i >/dev/null 2>&1
   wineserver -w
 fi
+# Wine refuses a prefix of the other kind, and every command below would fail without a word.
+if ! grep -qx "#arch=$WINEARCH" "$WINEPREFIX/system.reg"; then
+  echo "wine-session: $WINEPREFIX is not a $WINEARCH prefix" >&2
+  exit 1
+fi
 # A crashing program simply ends, with its exception code, as on a machine without a debugger.
 # Without a Debugger entry Wine falls back to its own winedbg, which under an emulator can hang
 # for good and keep the whole session alive; a debugger that cannot be started means none runs.
+# A 64-bit Windows keeps a second entry for 32-bit programs, and this program is one.
+views=("")
+[ "$WINEARCH" = win32 ] || views=(/reg:64 /reg:32)
 if [ ! -f "$WINEPREFIX/.juv-no-debugger-2" ]; then
-  wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /t REG_SZ \
-    /d 'juv-no-crash-debugger.exe %ld %ld' /f >/dev/null 2>&1 || exit 1
-  wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Auto /t REG_SZ /d 1 /f \
-    >/dev/null 2>&1 || exit 1
+  for view in "${views[@]}"; do
+    wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /t REG_SZ \
+      /d 'juv-no-crash-debugger.exe %ld %ld' /f $view >/dev/null 2>&1 || exit 1
+    wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Auto /t REG_SZ /d 1 /f \
+      $view >/dev/null 2>&1 || exit 1
+  done
   touch "$WINEPREFIX/.juv-no-debugger-2"
+fi
+# The program's users run Windows 10 or 11; a new prefix reports Windows 7.
+if [ ! -f "$WINEPREFIX/.juv-win10" ]; then
+  wine winecfg /v win10 </dev/null >/dev/null 2>&1 || exit 1
+  touch "$WINEPREFIX/.juv-win10"
 fi
 # Wine's own fonts (its Tahoma, and Marlett for the caption buttons) are not always found in
 # its data folder; the prefix's Fonts folder is always searched.
