@@ -93,6 +93,13 @@ TEST_F(RemovalTest, SilentRemovalTakesThisDevicesPackageAndNodesAndNothingElse) 
     const DeviceKey port1(L"libusb0", L"USB", L"JUV-E2E-1");
     const DeviceKey port2(L"libusb0", L"USB", L"JUV-E2E-2");
 
+    if (Wow64()) {
+        // The 32-bit view of System32 holds no pnputil here: a removal that works went through
+        // Sysnative.
+        wchar_t system[MAX_PATH] = {};
+        ::GetSystemDirectoryW(system, MAX_PATH);
+        ASSERT_EQ(::GetFileAttributesW((std::wstring(system) + L"\\pnputil.exe").c_str()), INVALID_FILE_ATTRIBUTES);
+    }
     const ChildResult removed = Silently(L"/UNINSTALL /SILENT");
     EXPECT_EQ(removed.exitCode, 0u);
     EXPECT_EQ(removed.bytes, "DONE!\r\n");
