@@ -199,13 +199,15 @@ ChildResult RunChild(const std::wstring& program, const std::wstring& commandLin
     writeEnd.reset();
 
     // The pipe is emptied while the child runs, so that a child that writes much never waits
-    // for a reader, and read to its end once the child has ended.
+    // for a reader, and once more after it has ended: all it wrote is in the pipe by then. It is
+    // never read to its end, which would wait for every holder of the writing end, and Wine's
+    // desktop process, when the child is the first window of the session, is one for good.
     ChildResult result;
     char buffer[4096];
     DWORD read = 0;
-    const auto drain = [&](bool toTheEnd) {
+    const auto drain = [&] {
         DWORD available = 0;
-        while ((toTheEnd || (::PeekNamedPipe(readEnd.get(), nullptr, 0, nullptr, &available, nullptr) && available > 0)) &&
+        while (::PeekNamedPipe(readEnd.get(), nullptr, 0, nullptr, &available, nullptr) && available > 0 &&
                ::ReadFile(readEnd.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
             result.bytes.append(buffer, read);
     };
@@ -215,10 +217,10 @@ ChildResult RunChild(const std::wstring& program, const std::wstring& commandLin
             ::TerminateProcess(process.get(), 99);
             throw std::runtime_error("the child did not end");
         }
-        drain(false);
+        drain();
         if (whileRunning) whileRunning(info.dwProcessId);
     }
-    drain(true);
+    drain();
     ::GetExitCodeProcess(process.get(), &result.exitCode);
     result.output.assign(reinterpret_cast<const wchar_t*>(result.bytes.data()), result.bytes.size() / sizeof(wchar_t));
     return result;
