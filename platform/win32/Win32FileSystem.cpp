@@ -114,13 +114,6 @@ std::uint32_t Win32FileSystem::MoveOver(const std::wstring& from, const std::wst
 
 std::uint32_t Win32FileSystem::RemoveFile(const std::wstring& path) { return Result(::DeleteFileW(path.c_str())); }
 
-std::wstring Win32FileSystem::ErrorText(std::uint32_t code) {
-    wchar_t* text = nullptr;
-    const DWORD length = ::FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
-        0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    const UniqueLocal release(text);
-    return length ? std::wstring(text, length) : std::wstring();
-}
+std::wstring Win32FileSystem::ErrorText(std::uint32_t code) { return SystemErrorText(code); }
 
 } // namespace juv
