@@ -1,5 +1,7 @@
 #include "platform/win32/SystemLibrary.h"
 
+#include <sddl.h>
+
 #include <string>
 
 namespace juv {
@@ -24,6 +26,16 @@ UniqueModule LoadSystemLibrary(const wchar_t* name) {
     if (length == 0 || length >= MAX_PATH) return UniqueModule();
     const std::wstring path = std::wstring(folder, length) + L"\\" + name;
     return UniqueModule(::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+}
+
+UniqueLocal SecurityDescriptorFromText(const wchar_t* text) {
+    // advapi32 is no DLL that Windows always takes from its own folder.
+    const UniqueModule advapi = LoadSystemLibrary(L"advapi32.dll");
+    using Convert = BOOL(WINAPI*)(const wchar_t*, DWORD, PSECURITY_DESCRIPTOR*, ULONG*);
+    const auto convert = LookUp<Convert>(advapi.get(), "ConvertStringSecurityDescriptorToSecurityDescriptorW");
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (convert == nullptr || !convert(text, SDDL_REVISION_1, &descriptor, nullptr)) return UniqueLocal();
+    return UniqueLocal(descriptor);
 }
 
 std::wstring SystemErrorText(DWORD code) {

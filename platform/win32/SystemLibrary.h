@@ -21,6 +21,10 @@ void RestrictDllSearch();
 // A DLL of the system folder by its file name; empty when it cannot be loaded.
 UniqueModule LoadSystemLibrary(const wchar_t* name);
 
+// A security descriptor written in the system's descriptor language; empty when the system
+// cannot make it.
+UniqueLocal SecurityDescriptorFromText(const wchar_t* text);
+
 // The system's text for an error code, in the user's language, without the line break it ends
 // with; empty when the system has none.
 std::wstring SystemErrorText(DWORD code);

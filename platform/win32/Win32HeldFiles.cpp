@@ -7,7 +7,6 @@
 #include "platform/win32/UniqueHandle.h"
 
 #include <aclapi.h>
-#include <sddl.h>
 
 #include <algorithm>
 #include <cstring>
@@ -35,8 +34,6 @@ constexpr DWORD FolderFlags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARS
 // always takes from its own folder.
 struct SecurityApi {
     UniqueModule module = LoadSystemLibrary(L"advapi32.dll");
-    decltype(&::ConvertStringSecurityDescriptorToSecurityDescriptorW) fromString =
-        LookUp<decltype(fromString)>(module.get(), "ConvertStringSecurityDescriptorToSecurityDescriptorW");
     decltype(&::GetSecurityDescriptorOwner) descriptorOwner =
         LookUp<decltype(descriptorOwner)>(module.get(), "GetSecurityDescriptorOwner");
     decltype(&::GetSecurityDescriptorDacl) descriptorDacl =
@@ -52,17 +49,10 @@ struct SecurityApi {
         LookUp<decltype(adjustPrivileges)>(module.get(), "AdjustTokenPrivileges");
 
     bool Complete() const {
-        return fromString && descriptorOwner && descriptorDacl && getSecurity && setSecurity && treeReset &&
+        return descriptorOwner && descriptorDacl && getSecurity && setSecurity && treeReset &&
                openToken && privilegeValue && adjustPrivileges;
     }
 };
-
-UniqueLocal DescriptorFromString(const SecurityApi& api, const std::wstring& text) {
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (api.fromString == nullptr || !api.fromString(text.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
-        return UniqueLocal();
-    return UniqueLocal(descriptor);
-}
 
 bool HandleIsLink(HANDLE handle) {
     FILE_ATTRIBUTE_TAG_INFO tag{};
@@ -252,10 +242,10 @@ private:
 
 } // namespace
 
-UniqueLocal AdministratorsChangeDescriptor() { return DescriptorFromString(SecurityApi(), AdministratorsChangeAccess); }
+UniqueLocal AdministratorsChangeDescriptor() { return SecurityDescriptorFromText(AdministratorsChangeAccess); }
 
 UniqueLocal TakeOverDescriptor() {
-    return DescriptorFromString(SecurityApi(), std::wstring(L"O:BA") + AdministratorsChangeAccess);
+    return SecurityDescriptorFromText((std::wstring(L"O:BA") + AdministratorsChangeAccess).c_str());
 }
 
 std::unique_ptr<HeldFolder> Win32FileSystem::HoldFolder(const std::wstring& path, std::uint32_t& error) {

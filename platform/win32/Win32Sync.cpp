@@ -3,8 +3,6 @@
 #include "platform/win32/SystemLibrary.h"
 #include "platform/win32/UniqueHandle.h"
 
-#include <sddl.h>
-
 namespace juv {
 
 namespace {
@@ -42,13 +40,9 @@ std::unique_ptr<HeldObject> Win32Sync::CreateNamedMutex(const std::wstring& name
 
 std::unique_ptr<HeldObject> Win32Sync::OwnSharedMutex(const std::wstring& name, MutexOwnership& ownership) {
     ownership = MutexOwnership::Unavailable;
-    const UniqueModule advapi = LoadSystemLibrary(L"advapi32.dll");
-    using Convert = BOOL(WINAPI*)(const wchar_t*, DWORD, PSECURITY_DESCRIPTOR*, ULONG*);
-    const auto convert = LookUp<Convert>(advapi.get(), "ConvertStringSecurityDescriptorToSecurityDescriptorW");
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (convert == nullptr || !convert(AdministratorsAndSystem, SDDL_REVISION_1, &descriptor, nullptr)) return nullptr;
-    const UniqueLocal ownedDescriptor(descriptor);
-    SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor, FALSE};
+    const UniqueLocal descriptor = SecurityDescriptorFromText(AdministratorsAndSystem);
+    if (!descriptor) return nullptr;
+    SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor.get(), FALSE};
     // An existing mutex keeps the access list its maker gave it; this one only applies when
     // the mutex is made here.
     UniqueHandle handle(::CreateMutexW(&attributes, FALSE, name.c_str()));
