@@ -1,15 +1,11 @@
 #include "app/DriverRemoval.h"
 
+#include "app/ProgramRun.h"
 #include "errlog32/CommandLine.h"
-#include "platform/ScopeExit.h"
-
-#include <chrono>
 
 namespace juv {
 
 namespace {
-
-using namespace std::chrono_literals;
 
 // pnputil's code for "done once Windows has restarted".
 constexpr std::uint32_t RestartRequired = 3010;
@@ -76,21 +72,19 @@ std::optional<std::wstring> DriverRemoval::RunPnpUtil(const std::wstring& argume
     ui_.SetStatusText(L"Execute: pnputil " + arguments);
     const std::unique_ptr<ProcessObject> process = store_.StartPnpUtil(arguments);
     if (!process) return L"Cannot start pnputil";
-    ui_.SetProgress(TaskbarProgress::Indeterminate);
-    const ScopeExit runOver([this] { ui_.SetProgress(TaskbarProgress::None); });
-    switch (process->Wait(60000ms)) {
-    case WaitResult::Timeout: return L"Wait Timeout!";
-    case WaitResult::Failed: return L"pnputil result unknown";
-    case WaitResult::Ended: break;
+    const RunOutcome outcome = AwaitRun(*process, ui_);
+    switch (outcome.kind) {
+    case RunOutcome::Kind::TimedOut: return L"Wait Timeout!";
+    case RunOutcome::Kind::Ended: break;
+    default: return L"pnputil result unknown";
     }
-    const std::optional<std::uint32_t> exitCode = process->ExitCode();
-    if (!exitCode) return L"pnputil result unknown";
-    if (*exitCode == RestartRequired) {
+    const std::uint32_t exitCode = outcome.exitCode;
+    if (exitCode == RestartRequired) {
         restart = true;
         return std::nullopt;
     }
-    if (*exitCode != 0)
-        return L"pnputil failed with exit code " + Decimal(static_cast<std::int32_t>(*exitCode)) + L" (" +
+    if (exitCode != 0)
+        return L"pnputil failed with exit code " + Decimal(static_cast<std::int32_t>(exitCode)) + L" (" +
                subject + L")";
     return std::nullopt;
 }

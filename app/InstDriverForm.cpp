@@ -428,9 +428,8 @@ void TJUVDriverForm::WriteToolFile(ToolFolder& folder, const std::wstring& toolP
     folder.HoldWrittenTool(payload.Bytes());
 }
 
-TJUVDriverForm::ToolOutcome TJUVDriverForm::ExecuteTool(const std::wstring& FileName,
-                                                        const std::wstring& Params) {
-    using Kind = ToolOutcome::Kind;
+RunOutcome TJUVDriverForm::ExecuteTool(const std::wstring& FileName, const std::wstring& Params) {
+    using Kind = RunOutcome::Kind;
     s_.ui.SetStatusText(L"Execute: " + FileName + L" " + Params);
 
     ShellExecuteRequest request;
@@ -442,27 +441,14 @@ TJUVDriverForm::ToolOutcome TJUVDriverForm::ExecuteTool(const std::wstring& File
     ShellExecuteResult launch = s_.shell.Execute(request);
     if (!launch.succeeded) return {Kind::NotStarted};
     if (!launch.process) return {Kind::NoProcess};
-
-    s_.ui.SetProgress(TaskbarProgress::Indeterminate);
-    const ScopeExit runOver([this] { s_.ui.SetProgress(TaskbarProgress::None); });
-
-    switch (launch.process->Wait(60000ms)) {
-    case WaitResult::Timeout:
-        // The tool is left running; the caller decides what a run that did not end means.
-        s_.ui.SetStatusText(L"Wait Timeout!");
-        return {Kind::TimedOut};
-    case WaitResult::Failed:
-        return {Kind::Unknown};
-    case WaitResult::Ended:
-        break;
-    }
-    const std::optional<std::uint32_t> exitCode = launch.process->ExitCode();
-    if (!exitCode) return {Kind::Unknown};
-    return {Kind::Ended, *exitCode};
+    const RunOutcome outcome = AwaitRun(*launch.process, s_.ui);
+    // The tool is left running; the caller decides what a run that did not end means.
+    if (outcome.kind == Kind::TimedOut) s_.ui.SetStatusText(L"Wait Timeout!");
+    return outcome;
 }
 
-std::optional<std::wstring> TJUVDriverForm::FailureReason(const ToolOutcome& outcome) {
-    using Kind = ToolOutcome::Kind;
+std::optional<std::wstring> TJUVDriverForm::FailureReason(const RunOutcome& outcome) {
+    using Kind = RunOutcome::Kind;
     switch (outcome.kind) {
     case Kind::NotStarted: return L"Cannot start wdi-simple.exe";
     case Kind::TimedOut: return L"Wait Timeout!";

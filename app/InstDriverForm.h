@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/ProgramRun.h"
 #include "platform/CommandLineService.h"
 #include "platform/DeviceService.h"
 #include "platform/DriverStore.h"
@@ -57,12 +58,6 @@ public:
     std::uint32_t vizAvuPID = 0;
 
 private:
-    // What became of one run of the tool.
-    struct ToolOutcome {
-        enum class Kind { NotStarted, NoProcess, TimedOut, Unknown, Ended } kind;
-        std::uint32_t exitCode = 0;
-    };
-
     void ProbePayload();
     // Runs one of the program's sequences, the install or another that changes the driver,
     // with the window deaf to input and the install mutex owned from its start to its end.
@@ -78,8 +73,8 @@ private:
     void WriteToolFile(ToolFolder& folder, const std::wstring& toolPath, const Resource& payload);
     std::unique_ptr<Resource> OpenPayload();
     void CheckToolFolder(const std::wstring& installFolder);
-    ToolOutcome ExecuteTool(const std::wstring& FileName, const std::wstring& Params);
-    static std::optional<std::wstring> FailureReason(const ToolOutcome& outcome);
+    RunOutcome ExecuteTool(const std::wstring& FileName, const std::wstring& Params);
+    static std::optional<std::wstring> FailureReason(const RunOutcome& outcome);
     DeviceVerdict AskTheDevice();
     void ElevateSelf();
     std::wstring Title();

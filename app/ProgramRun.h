@@ -1,0 +1,20 @@
+#pragma once
+
+#include "platform/ProcessService.h"
+#include "platform/UserInterface.h"
+
+#include <cstdint>
+
+namespace juv {
+
+// What became of one run of a program that a sequence starts and waits for: the tool, pnputil.
+struct RunOutcome {
+    enum class Kind { NotStarted, NoProcess, TimedOut, Unknown, Ended } kind;
+    std::uint32_t exitCode = 0;
+};
+
+// Waits up to 60 s for the started program, the taskbar showing progress meanwhile; the wait
+// itself keeps the window alive. A program still running when the time is up is left running.
+RunOutcome AwaitRun(ProcessObject& process, UserInterface& ui);
+
+} // namespace juv
