@@ -52,6 +52,7 @@ TEST_F(RemovalTest, RemovesThisDevicesNodesOnTheDriverThenItsPackageAndNothingEl
     EXPECT_EQ(ui.labels,
               (Texts{L"Please close JUV USB to TCP Server (VIZAVU.exe) first!", L"Removing driver", L"DONE!"}));
     EXPECT_EQ(ui.status, L"Driver removed");
+    EXPECT_EQ(store.waits, std::vector<std::chrono::milliseconds>(3, std::chrono::milliseconds(60000)));
     EXPECT_EQ(store.packages.size(), 2u);
     EXPECT_EQ(devices.known->size(), 2u);
     EXPECT_FALSE(ui.closed);

@@ -137,22 +137,23 @@ std::unique_ptr<ProcessObject> FakeProcesses::OpenForTermination(std::uint32_t p
 
 namespace {
 
+// A started program as its behaviour says it ends; every wait for it is recorded.
 class FakeToolProcess final : public ProcessObject {
 public:
-    FakeToolProcess(FakeShell& shell, ToolBehaviour behaviour)
-        : shell_(shell), behaviour_(std::move(behaviour)), counted_(shell.processHandles) {}
+    FakeToolProcess(ToolBehaviour behaviour, HandleCount& handles, std::vector<std::chrono::milliseconds>& waits)
+        : behaviour_(std::move(behaviour)), waits_(waits), counted_(handles) {}
 
     void Terminate(std::uint32_t) override {}
     WaitResult Wait(std::chrono::milliseconds timeout) override {
-        shell_.waits.push_back(timeout);
+        waits_.push_back(timeout);
         if (behaviour_.waitFails) return WaitResult::Failed;
         return behaviour_.hang ? WaitResult::Timeout : WaitResult::Ended;
     }
     std::optional<std::uint32_t> ExitCode() override { return behaviour_.exitCode; }
 
 private:
-    FakeShell& shell_;
     ToolBehaviour behaviour_;
+    std::vector<std::chrono::milliseconds>& waits_;
     CountedObject counted_;
 };
 
@@ -205,7 +206,7 @@ ShellExecuteResult FakeShell::Execute(const ShellExecuteRequest& request) {
     if (behaviour.effect) behaviour.effect();
     result.succeeded = true;
     if (!behaviour.noProcess && (request.mask & SeeMask::NoCloseProcess) != 0)
-        result.process = std::make_unique<FakeToolProcess>(*this, behaviour);
+        result.process = std::make_unique<FakeToolProcess>(behaviour, processHandles, waits);
     return result;
 }
 
@@ -253,22 +254,7 @@ std::unique_ptr<ProcessObject> FakeDriverStore::StartPnpUtil(const std::wstring&
         for (const wchar_t* command : {L"/delete-driver", L"-d"})
             if (const std::wstring inf = Subject(arguments, command); !inf.empty()) packages.erase(inf);
     }
-    ToolBehaviour ends = behaviour;
-    ends.effect = nullptr;
-    class Run final : public ProcessObject {
-    public:
-        Run(ToolBehaviour b, HandleCount& count) : b_(std::move(b)), counted_(count) {}
-        void Terminate(std::uint32_t) override {}
-        WaitResult Wait(std::chrono::milliseconds) override {
-            return b_.waitFails ? WaitResult::Failed : b_.hang ? WaitResult::Timeout : WaitResult::Ended;
-        }
-        std::optional<std::uint32_t> ExitCode() override { return b_.exitCode; }
-
-    private:
-        ToolBehaviour b_;
-        CountedObject counted_;
-    };
-    return std::make_unique<Run>(ends, processHandles);
+    return std::make_unique<FakeToolProcess>(behaviour, processHandles, waits);
 }
 
 // ---- resources ---------------------------------------------------------------------------

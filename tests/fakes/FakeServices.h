@@ -271,6 +271,7 @@ public:
     ToolBehaviour behaviour;       // of every run; its exit code 0 or 3010 does what was asked
     bool changesNothing = false;   // ends as told, but leaves everything as it was
     std::vector<std::wstring> runs; // the arguments of each run, in order
+    std::vector<std::chrono::milliseconds> waits;
     int usageQueries = 0;
     HandleCount processHandles;
 

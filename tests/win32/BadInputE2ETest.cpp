@@ -7,14 +7,6 @@ namespace {
 
 std::wstring Reason(RunningProgram& program) { return program.StatusText(); }
 
-// Ends the program through its close box and expects exit code 0.
-void CloseNormally(RunningProgram& program) {
-    program.Close();
-    DWORD exitCode = 99;
-    ASSERT_TRUE(program.WaitForExit(20000, exitCode));
-    EXPECT_EQ(exitCode, 0u);
-}
-
 // The error box that ends a failed sequence: its text, after which it is confirmed.
 std::wstring ErrorBoxText(RunningProgram& program) {
     const HWND box = program.WaitForBox(L"Zorodereridovudi", 60000);
@@ -90,11 +82,7 @@ TEST_F(ProgramTest, ToolAndItsFolderCannotBeSwappedWhileTheToolRuns) {
     // The second run keeps the sequence going beyond the six seconds of attempts.
     ToolMode(L"hang:4000|hang:3000");
     RunningProgram program(exe, L"/AUTO");
-    const std::wstring running = log + L".running";
-    const DWORD start = ::GetTickCount();
-    while (::GetFileAttributesW(running.c_str()) == INVALID_FILE_ATTRIBUTES && ::GetTickCount() - start < 60000)
-        ::Sleep(20);
-    ASSERT_NE(::GetFileAttributesW(running.c_str()), INVALID_FILE_ATTRIBUTES) << "the first run did not start";
+    ASSERT_TRUE(WaitForFile(log + L".running")) << "the first run did not start";
     const std::wstring stranger = ProgramFolder() + L"server_double.exe";
     const std::wstring tool = ToolPath();
     const std::wstring folderPath = folder + L"DARORED";

@@ -351,10 +351,7 @@ TEST_F(ProgramTest, SilentRunsShowNothingAndEndWithAnExitCodeAndItsReason) {
 TEST_F(ProgramTest, SecondSilentInstanceComesBackLaterWhileTheFirstInstalls) {
     ToolMode(L"hang:4000|hang:4000");
     RunningProgram first(exe, L"/SILENT");
-    const std::wstring running = log + L".running";
-    const DWORD start = ::GetTickCount();
-    while (::GetFileAttributesW(running.c_str()) == INVALID_FILE_ATTRIBUTES && ::GetTickCount() - start < 60000)
-        ::Sleep(50);
+    WaitForFile(log + L".running");
     const DWORD secondStarted = ::GetTickCount();
     const SilentRun second = RunSilently(exe, L"/SILENT");
     EXPECT_EQ(second.exitCode, 1618u);

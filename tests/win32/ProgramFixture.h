@@ -63,6 +63,14 @@ inline std::vector<ProgramTest::Run> ProgramTest::Runs() const {
     return runs;
 }
 
+// Ends the program through its close box and expects exit code 0.
+inline void CloseNormally(RunningProgram& program) {
+    program.Close();
+    DWORD exitCode = 99;
+    ASSERT_TRUE(program.WaitForExit(20000, exitCode));
+    EXPECT_EQ(exitCode, 0u);
+}
+
 // A device as Windows keeps it in the registry, which is where Wine's device list looks (it
 // lists only keys with a device class), listed by the given bus driver under the given instance
 // name; removed again when the test ends.

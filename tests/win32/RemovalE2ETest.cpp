@@ -144,19 +144,14 @@ TEST_F(RemovalTest, WindowShowsTheRemovalAndStaysUnlessAuto) {
     {
         const auto program = Start(L"/UNINSTALL");
         EXPECT_EQ(WindowText(program->Button()), L" Remove Driver for JUV or QX4530");
-        const std::wstring running = pnputilLog + L".running";
-        const DWORD start = ::GetTickCount();
-        while (::GetFileAttributesW(running.c_str()) == INVALID_FILE_ATTRIBUTES && ::GetTickCount() - start < 60000)
-            ::Sleep(20);
+        ASSERT_TRUE(WaitForFile(pnputilLog + L".running")) << "pnputil did not start";
         EXPECT_EQ(program->LabelText(), L"Removing driver");
         ASSERT_TRUE(program->WaitForLabel(L"DONE!"));
         EXPECT_EQ(program->StatusText(), L"Driver removed");
         ::Sleep(1500);
         DWORD exitCode = 99;
         EXPECT_FALSE(program->WaitForExit(0, exitCode)) << "closed without /AUTO";
-        program->Close();
-        ASSERT_TRUE(program->WaitForExit(20000, exitCode));
-        EXPECT_EQ(exitCode, 0u);
+        CloseNormally(*program);
     }
     RunningProgram automatic(exe, L"/UNINSTALL /AUTO");
     DWORD exitCode = 99;

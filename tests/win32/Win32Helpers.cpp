@@ -150,6 +150,15 @@ bool MapDrive(wchar_t letter, const std::wstring& folder) {
     return ::GetFileAttributesW(root.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+bool WaitForFile(const std::wstring& path, DWORD timeoutMs) {
+    const DWORD start = ::GetTickCount();
+    while (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        if (::GetTickCount() - start >= timeoutMs) return false;
+        ::Sleep(20);
+    }
+    return true;
+}
+
 bool MakeUnixLink(const std::wstring& link, const std::wstring& target) {
     std::wstring at = link;
     while (!at.empty() && at.back() == L'\\') at.pop_back();

@@ -41,6 +41,10 @@ std::string UnixPath(const std::wstring& path);
 // the one way to get a read-only folder when Wine runs as root. False when that is not possible.
 bool SetImmutable(const std::wstring& folder, bool immutable);
 
+// True when something is at path within the time, looked for every 20 ms: the marker a test
+// double leaves while it runs, say.
+bool WaitForFile(const std::wstring& path, DWORD timeoutMs = 60000);
+
 // Makes link a Linux symbolic link to the folder target, which Wine shows as a link to a folder.
 // False when that is not possible.
 bool MakeUnixLink(const std::wstring& link, const std::wstring& target);
