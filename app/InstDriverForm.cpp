@@ -7,6 +7,7 @@
 #include "errlog32/CommandLine.h"
 #include "platform/Error.h"
 #include "platform/ScopeExit.h"
+#include "platform/SystemErrors.h"
 
 #include <algorithm>
 #include <chrono>
@@ -359,8 +360,11 @@ void TJUVDriverForm::CreateInstallFolder(const std::wstring& installFolder) {
     try {
         if (!DirectoryExists(s_.files, installFolder)) {
             // The tool runs from here with administrator rights: nobody else may change it.
-            if (const std::uint32_t error = s_.files.MakeDirectory(installFolder, FolderAccess::AdministratorsChange))
-                throw Error(InOutErrorMessage(error, installFolder), error);
+            const std::uint32_t error = s_.files.MakeDirectory(installFolder, FolderAccess::AdministratorsChange);
+            // A second installer started at the same moment may have made it in between; it is
+            // held and checked like any folder found there.
+            if (error == ErrorCode::AlreadyExists && DirectoryExists(s_.files, installFolder)) return;
+            if (error != 0) throw Error(InOutErrorMessage(error, installFolder), error);
         }
     } catch (...) {
         s_.ui.ShowMessageDialog(ExceptionMessage(std::current_exception()), Title());

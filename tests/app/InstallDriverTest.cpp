@@ -517,6 +517,23 @@ TEST_F(InstallTest, FolderThatCannotBeMadeIsShownThenTheExtractionFails) {
     EXPECT_EQ(ui.events.at(ui.events.size() - 1), L"dialog: Dateizugriff verweigert | Zorodereridovudi");
 }
 
+TEST_F(InstallTest, FolderAnotherInstallerMadeInBetweenIsUsedWithoutADialog) {
+    files.createDirectoryErrors[InstallFolder] = ErrorCode::AlreadyExists;
+    Run();
+    EXPECT_EQ(std::count_if(ui.events.begin(), ui.events.end(),
+                            [](const std::wstring& e) { return e.rfind(L"dialog: ", 0) == 0; }),
+              0);
+    EXPECT_EQ(ui.label, L"DONE!");
+    EXPECT_EQ(*files.Content(ToolPath), payload);
+    // A file of that name is still a failure that is shown.
+    files.nodes.clear();
+    files.AddFile(commandLine.modulePath, {1});
+    files.AddFile(InstallFolder, {'k'});
+    ui = FakeUserInterface{};
+    EXPECT_ANY_THROW(Run());
+    EXPECT_NE(std::find(ui.events.begin(), ui.events.end(), L"dialog: E/A-Fehler 183 | Zorodereridovudi"), ui.events.end());
+}
+
 TEST_F(InstallTest, InOutErrorTextsFollowTheSystemCode) {
     const std::pair<std::uint32_t, std::wstring> table[] = {
         {2, L"Die angegebene Datei wurde nicht gefunden"},

@@ -389,7 +389,11 @@ bool FakeFileSystem::SearchFindsFile(const std::wstring& path) {
 std::uint32_t FakeFileSystem::MakeDirectory(const std::wstring& path, FolderAccess access) {
     const std::wstring key = Key(path);
     log.push_back(L"mkdir " + key + (access == FolderAccess::AdministratorsChange ? L" (administrators change)" : L""));
-    if (const auto error = createDirectoryErrors.find(key); error != createDirectoryErrors.end()) return error->second;
+    if (const auto error = createDirectoryErrors.find(key); error != createDirectoryErrors.end()) {
+        // Said to be there already: someone else made it a moment ago.
+        if (error->second == ErrorCode::AlreadyExists && !nodes.count(key)) AddDirectory(key);
+        return error->second;
+    }
     if (nodes.count(key)) return ErrorCode::AlreadyExists;
     if (!ParentExists(key)) return ErrorCode::PathNotFound;
     nodes[key].directory = true;

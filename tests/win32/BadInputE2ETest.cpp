@@ -262,8 +262,13 @@ TEST_F(ProgramTest, TwoInstancesAtOnceLeaveAnIntactTool) {
     RunningProgram first(exe, L"/AUTO");
     RunningProgram second(exe, L"/AUTO");
     DWORD firstCode = 99, secondCode = 99;
-    ASSERT_TRUE(first.WaitForExit(120000, firstCode));
-    ASSERT_TRUE(second.WaitForExit(120000, secondCode));
+    // An instance that stays has a box up that says why.
+    const auto why = [](RunningProgram& program) {
+        const HWND box = program.WaitForBox(L"Zorodereridovudi", 0);
+        return box ? RunningProgram::BoxText(box) : std::wstring(L"<no box>");
+    };
+    ASSERT_TRUE(first.WaitForExit(120000, firstCode)) << why(first);
+    ASSERT_TRUE(second.WaitForExit(120000, secondCode)) << why(second);
     EXPECT_EQ(firstCode, 0u);
     EXPECT_EQ(secondCode, 0u);
     EXPECT_EQ(ReadBytes(ToolPath()), DoubleBytes());
