@@ -25,6 +25,7 @@ public:
     std::vector<int> dispatched;
     std::vector<int> posted;
     std::vector<milliseconds> waits;
+    std::vector<milliseconds> reads; // when the queue was read, once per drain
     bool flooded = false; // a new message is always there, like a window that never stops painting
 
     Wake Wait(milliseconds timeout) override {
@@ -50,6 +51,7 @@ public:
         }
     }
     bool DispatchNext(std::optional<int>& quitCode) override {
+        if (reads.empty() || reads.back() != now) reads.push_back(now);
         if (pending.empty()) return false;
         const int message = pending.front();
         pending.pop_front();
@@ -94,6 +96,26 @@ TEST(DispatchingWait, KeepsItsLimitFromItsOwnStartHoweverManyMessagesCome) {
     EXPECT_LE(queue.now, 1603ms);
     for (std::size_t i = 1; i < queue.waits.size(); ++i) EXPECT_LE(queue.waits[i], queue.waits[i - 1]);
     EXPECT_FALSE(queue.dispatched.empty());
+}
+
+// Nothing arrives for seconds, as while the device is looked at after an install: the queue is
+// still read on every wake and at least once a second, or Windows would count the window as hung
+// in the moments between two waits.
+TEST(DispatchingWait, ReadsTheQueueAtLeastEverySliceAndOnEveryWakeWhenNothingArrives) {
+    FakeQueue queue;
+    queue.signalledAt = 8300ms;
+    EXPECT_EQ(WaitDispatching(queue, 60000ms), WaitResult::Ended);
+    ASSERT_FALSE(queue.reads.empty());
+    EXPECT_EQ(queue.reads.back(), 8300ms); // also when the object woke it
+    milliseconds last = 1000ms;
+    for (const milliseconds read : queue.reads) {
+        EXPECT_LE(read - last, QueueReadSlice);
+        last = read;
+    }
+
+    FakeQueue pause;
+    EXPECT_EQ(WaitDispatching(pause, 2500ms), WaitResult::Timeout);
+    EXPECT_EQ(pause.reads, (std::vector<milliseconds>{2000ms, 3000ms, 3500ms}));
 }
 
 } // namespace

@@ -91,8 +91,10 @@ std::wstring RunningProgram::StatusText() const {
     if (bar == nullptr) return {};
     std::wstring text(1024, L'\0');
     DWORD_PTR length = 0;
-    if (!::SendMessageTimeoutW(bar, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG,
-                               5000, &length))
+    // An answer is wanted, even from a window Windows might count as hung: that is for
+    // IsHungAppWindow to tell.
+    if (!::SendMessageTimeoutW(bar, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_NORMAL, 5000,
+                               &length))
         return L"<no answer>";
     text.resize(std::min<std::size_t>(length, text.size()));
     return text;
@@ -103,6 +105,18 @@ bool RunningProgram::WaitForLabel(const std::wstring& text, DWORD timeoutMs) con
     do {
         if (LabelText() == text) return true;
         ::Sleep(20);
+    } while (::GetTickCount() - start < timeoutMs);
+    return false;
+}
+
+bool RunningProgram::WaitForLabelWatchingHung(const std::wstring& text, int& hungPolls, DWORD timeoutMs) const {
+    hungPolls = 0;
+    const DWORD start = ::GetTickCount();
+    do {
+        // Read without a message: another process's window text comes from the system.
+        if (LabelText() == text) return true;
+        hungPolls += ::IsHungAppWindow(window_) ? 1 : 0;
+        ::Sleep(25);
     } while (::GetTickCount() - start < timeoutMs);
     return false;
 }

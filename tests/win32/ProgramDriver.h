@@ -35,6 +35,9 @@ public:
     // Read through the control itself (WM_GETTEXT, which crosses process boundaries).
     std::wstring StatusText() const;
     bool WaitForLabel(const std::wstring& text, DWORD timeoutMs = 60000) const;
+    // The same, asking every 25 ms meanwhile whether Windows counts the window as hung, which
+    // sends it nothing; how often it did goes to hungPolls.
+    bool WaitForLabelWatchingHung(const std::wstring& text, int& hungPolls, DWORD timeoutMs = 60000) const;
 
     // A message box of this program with that caption; null when none came.
     HWND WaitForBox(const std::wstring& caption, DWORD timeoutMs = 60000) const;
