@@ -248,7 +248,6 @@ void TJUVDriverForm::InstallDriver() {
     const std::wstring exeFolder = ExtractFilePath(CommandLineParams(s_.commandLine).Param(0));
     const std::wstring installFolder = AddBackslash(AddBackslash(exeFolder) + L"DARORED");
     const std::wstring toolPath = installFolder + L"wdi-simple.exe";
-    const std::wstring quotedToolPath = L"\"" + toolPath + L"\"";
 
     s_.ui.SetStatusText(L"Install...");
 
@@ -265,7 +264,7 @@ void TJUVDriverForm::InstallDriver() {
         s_.ui.SetLabelText(L"Creating driver");
         CheckToolFolder(installFolder);
         // Whatever this run reports, the driver folder it leaves is what counts.
-        ExecuteTool(quotedToolPath, FirstCommandLine);
+        ExecuteTool(toolPath, FirstCommandLine);
     }
 
     std::optional<std::wstring> failure;
@@ -274,7 +273,7 @@ void TJUVDriverForm::InstallDriver() {
     } else {
         s_.ui.SetLabelText(L"Installing driver");
         CheckToolFolder(installFolder);
-        failure = FailureReason(ExecuteTool(quotedToolPath, SecondCommandLine));
+        failure = FailureReason(ExecuteTool(toolPath, SecondCommandLine));
     }
 
     // The tool exits with 0 also when it only prepared the driver for a device that is not
@@ -432,20 +431,12 @@ void TJUVDriverForm::WriteToolFile(ToolFolder& folder, const std::wstring& toolP
     folder.HoldWrittenTool(payload.Bytes());
 }
 
-RunOutcome TJUVDriverForm::ExecuteTool(const std::wstring& FileName, const std::wstring& Params) {
+RunOutcome TJUVDriverForm::ExecuteTool(const std::wstring& toolPath, const std::wstring& Params) {
     using Kind = RunOutcome::Kind;
-    s_.ui.SetStatusText(L"Execute: " + FileName + L" " + Params);
-
-    ShellExecuteRequest request;
-    request.mask = SeeMask::NoCloseProcess | SeeMask::NoAsync | SeeMask::FlagNoUi;
-    request.verb = L"open";
-    request.file = FileName;
-    request.parameters = Params;
-    request.show = ShowNormal;
-    ShellExecuteResult launch = s_.shell.Execute(request);
-    if (!launch.succeeded) return {Kind::NotStarted};
-    if (!launch.process) return {Kind::NoProcess};
-    const RunOutcome outcome = AwaitRun(*launch.process, s_.ui);
+    s_.ui.SetStatusText(L"Execute: \"" + toolPath + L"\" " + Params);
+    const std::unique_ptr<ProcessObject> process = s_.processes.StartProgram(toolPath, Params, StartWindow::Normal);
+    if (!process) return {Kind::NotStarted};
+    const RunOutcome outcome = AwaitRun(*process, s_.ui);
     // The tool is left running; the caller decides what a run that did not end means.
     if (outcome.kind == Kind::TimedOut) s_.ui.SetStatusText(L"Wait Timeout!");
     return outcome;
@@ -456,7 +447,6 @@ std::optional<std::wstring> TJUVDriverForm::FailureReason(const RunOutcome& outc
     switch (outcome.kind) {
     case Kind::NotStarted: return L"Cannot start wdi-simple.exe";
     case Kind::TimedOut: return L"Wait Timeout!";
-    case Kind::NoProcess:
     case Kind::Unknown: return L"Tool result unknown";
     case Kind::Ended: break;
     }

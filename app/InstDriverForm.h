@@ -73,7 +73,7 @@ private:
     void WriteToolFile(ToolFolder& folder, const std::wstring& toolPath, const Resource& payload);
     std::unique_ptr<Resource> OpenPayload();
     void CheckToolFolder(const std::wstring& installFolder);
-    RunOutcome ExecuteTool(const std::wstring& FileName, const std::wstring& Params);
+    RunOutcome ExecuteTool(const std::wstring& toolPath, const std::wstring& Params);
     static std::optional<std::wstring> FailureReason(const RunOutcome& outcome);
     DeviceVerdict AskTheDevice();
     void ElevateSelf();

@@ -9,7 +9,7 @@ namespace juv {
 
 // What became of one run of a program that a sequence starts and waits for: the tool, pnputil.
 struct RunOutcome {
-    enum class Kind { NotStarted, NoProcess, TimedOut, Unknown, Ended } kind;
+    enum class Kind { NotStarted, TimedOut, Unknown, Ended } kind;
     std::uint32_t exitCode = 0;
 };
 

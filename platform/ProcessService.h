@@ -33,6 +33,10 @@ public:
     virtual std::optional<std::uint32_t> ExitCode() = 0;
 };
 
+// How a started program's window shows: a console tool's window normally, Windows' own tools
+// not at all.
+enum class StartWindow { Normal, Hidden };
+
 class ProcessService {
 public:
     virtual ~ProcessService() = default;
@@ -42,6 +46,13 @@ public:
 
     // Opens a process with the rights to end it and to wait for it; null on failure.
     virtual std::unique_ptr<ProcessObject> OpenForTermination(std::uint32_t processId) = 0;
+
+    // Starts the program at path, which names it in full, with the command line the path in
+    // double quotes, a blank and parameters; it inherits the current directory. Started by the
+    // system itself, not the shell, which would ask the user's part of the registry how to open
+    // it. Null when it cannot start.
+    virtual std::unique_ptr<ProcessObject> StartProgram(const std::wstring& path, const std::wstring& parameters,
+                                                        StartWindow window) = 0;
 
     virtual void Sleep(std::chrono::milliseconds duration) = 0;
     virtual std::uint32_t CurrentProcessId() = 0;

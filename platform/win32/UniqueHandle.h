@@ -28,6 +28,8 @@ public:
         value_ = value;
     }
     T get() const { return value_; }
+    // Hands the value over to another owner.
+    T release() { return std::exchange(value_, T{}); }
     explicit operator bool() const { return value_ != T{}; }
 
 private:

@@ -1,15 +1,22 @@
 #include "platform/win32/Win32Services.h"
 
 #include "platform/ScopeExit.h"
+#include "platform/win32/LiveWait.h"
 
 #include <setupapi.h>
 #include <cfgmgr32.h>
 
 #include <cwchar>
+#include <memory>
 
 namespace juv {
 
 namespace {
+
+using namespace std::chrono_literals;
+
+// A device list Windows has not given within this long counts as one it cannot give.
+constexpr auto DeviceReadLimit = 60000ms;
 
 // A device property as the registry keeps it; empty when the device has none.
 std::vector<wchar_t> Property(const Win32Devices::Entries& api, HDEVINFO list, SP_DEVINFO_DATA& device,
@@ -28,6 +35,37 @@ std::vector<wchar_t> Property(const Win32Devices::Entries& api, HDEVINFO list, S
         if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed <= value.size() * sizeof(wchar_t)) return {};
         value.resize(needed / sizeof(wchar_t) + 1);
     }
+}
+
+std::optional<std::vector<PresentDevice>> ReadDevices(const Win32Devices::Entries& api, DWORD flags) {
+    const HDEVINFO list = api.getClassDevs(nullptr, nullptr, nullptr, flags);
+    if (list == INVALID_HANDLE_VALUE) return std::nullopt;
+    const ScopeExit destroy([&] { api.destroyList(list); });
+
+    std::vector<PresentDevice> devices;
+    for (DWORD index = 0;; ++index) {
+        SP_DEVINFO_DATA device{};
+        device.cbSize = sizeof(device);
+        if (!api.enumInfo(list, index, &device)) {
+            if (::GetLastError() == ERROR_NO_MORE_ITEMS) break;
+            return std::nullopt;
+        }
+        PresentDevice present;
+        wchar_t instance[MAX_DEVICE_ID_LEN + 1] = {};
+        if (api.instanceId(list, &device, instance, MAX_DEVICE_ID_LEN + 1, nullptr)) present.instanceId = instance;
+        const std::vector<wchar_t> ids = Property(api, list, device, SPDRP_HARDWAREID);
+        for (const wchar_t* id = ids.data(); !ids.empty() && *id != L'\0'; id += std::wcslen(id) + 1)
+            present.hardwareIds.emplace_back(id);
+        const std::vector<wchar_t> service = Property(api, list, device, SPDRP_SERVICE);
+        if (!service.empty()) present.service = service.data();
+        ULONG status = 0, problem = 0;
+        if (api.nodeStatus(&status, &problem, device.DevInst, 0) == CR_SUCCESS) {
+            if ((status & DN_HAS_PROBLEM) != 0) present.problem = problem;
+            present.needsRestart = (status & DN_NEED_RESTART) != 0;
+        }
+        devices.push_back(std::move(present));
+    }
+    return devices;
 }
 
 } // namespace
@@ -61,34 +99,22 @@ std::optional<std::vector<PresentDevice>> Win32Devices::ListDevices(unsigned lon
     if (!api.getClassDevs || !api.enumInfo || !api.getProperty || !api.destroyList || !api.nodeStatus ||
         !api.instanceId)
         return std::nullopt;
-    const HDEVINFO list = api.getClassDevs(nullptr, nullptr, nullptr, flags);
-    if (list == INVALID_HANDLE_VALUE) return std::nullopt;
-    const ScopeExit destroy([&] { api.destroyList(list); });
-
-    std::vector<PresentDevice> devices;
-    for (DWORD index = 0;; ++index) {
-        SP_DEVINFO_DATA device{};
-        device.cbSize = sizeof(device);
-        if (!api.enumInfo(list, index, &device)) {
-            if (::GetLastError() == ERROR_NO_MORE_ITEMS) break;
-            return std::nullopt;
-        }
-        PresentDevice present;
-        wchar_t instance[MAX_DEVICE_ID_LEN + 1] = {};
-        if (api.instanceId(list, &device, instance, MAX_DEVICE_ID_LEN + 1, nullptr)) present.instanceId = instance;
-        const std::vector<wchar_t> ids = Property(api, list, device, SPDRP_HARDWAREID);
-        for (const wchar_t* id = ids.data(); !ids.empty() && *id != L'\0'; id += std::wcslen(id) + 1)
-            present.hardwareIds.emplace_back(id);
-        const std::vector<wchar_t> service = Property(api, list, device, SPDRP_SERVICE);
-        if (!service.empty()) present.service = service.data();
-        ULONG status = 0, problem = 0;
-        if (api.nodeStatus(&status, &problem, device.DevInst, 0) == CR_SUCCESS) {
-            if ((status & DN_HAS_PROBLEM) != 0) present.problem = problem;
-            present.needsRestart = (status & DN_NEED_RESTART) != 0;
-        }
-        devices.push_back(std::move(present));
-    }
-    return devices;
+    // Reading every bus's devices takes a few hundred milliseconds, far longer while Windows
+    // installs a driver: done on a thread of its own while the window answers. The read owns
+    // its reference to setupapi and its result, so one that outlasts the limit finishes alone.
+    struct Read final : ThreadWork {
+        Read(const Entries& api, DWORD flags) : api(api), flags(flags) {}
+        void Run() override { devices = ReadDevices(api, flags); }
+        Entries api;
+        UniqueModule setupapi = LoadSystemLibrary(L"setupapi.dll");
+        DWORD flags;
+        std::optional<std::vector<PresentDevice>> devices;
+    };
+    auto read = std::make_unique<Read>(api, flags);
+    if (!read->setupapi) return std::nullopt;
+    read = RunOffTheWindowThread(std::move(read), DeviceReadLimit);
+    if (!read) return std::nullopt;
+    return std::move(read->devices);
 }
 
 } // namespace juv

@@ -2,11 +2,13 @@
 // Windows' own pnputil, started without a console window.
 #include "platform/win32/Win32Services.h"
 
+#include "platform/win32/LiveWait.h"
 #include "platform/win32/SystemLibrary.h"
 #include "platform/win32/UniqueHandle.h"
 
 #include <setupapi.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,6 +21,8 @@ using namespace std::chrono_literals;
 // pnputil's usage text fits many times over: it is read once pnputil has ended.
 constexpr DWORD UsagePipeSize = 256 * 1024;
 constexpr auto UsageWait = 60000ms;
+// A driver store Windows has not let us read within this long counts as unreadable.
+constexpr auto StoreReadLimit = 60000ms;
 
 std::wstring WindowsFolder() {
     wchar_t folder[MAX_PATH + 1] = {};
@@ -109,15 +113,8 @@ private:
     HINF handle_;
 };
 
-bool RunningUnderWow64() {
-    BOOL wow64 = FALSE;
-    return ::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64;
-}
-
-} // namespace
-
-std::optional<std::vector<std::wstring>> Win32DriverStore::PackagesFor(const std::wstring& hardwareId,
-                                                                       const std::wstring& service) {
+// Every package whose INF installs the service for the hardware ID.
+std::optional<std::vector<std::wstring>> ReadPackages(const std::wstring& hardwareId, const std::wstring& service) {
     const InfApi api;
     const std::wstring folder = WindowsFolder();
     if (!api.Complete() || folder.empty()) return std::nullopt;
@@ -136,6 +133,28 @@ std::optional<std::vector<std::wstring>> Win32DriverStore::PackagesFor(const std
     return packages;
 }
 
+bool RunningUnderWow64() {
+    BOOL wow64 = FALSE;
+    return ::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64;
+}
+
+} // namespace
+
+std::optional<std::vector<std::wstring>> Win32DriverStore::PackagesFor(const std::wstring& hardwareId,
+                                                                       const std::wstring& service) {
+    // One INF file after another, hundreds on a machine that has seen many devices: read on a
+    // thread of its own while the window answers; one that outlasts the limit finishes alone.
+    struct Read final : ThreadWork {
+        Read(const std::wstring& hardwareId, const std::wstring& service) : hardwareId(hardwareId), service(service) {}
+        void Run() override { packages = ReadPackages(hardwareId, service); }
+        std::wstring hardwareId, service;
+        std::optional<std::vector<std::wstring>> packages;
+    };
+    const auto read = RunOffTheWindowThread(std::make_unique<Read>(hardwareId, service), StoreReadLimit);
+    if (!read) return std::nullopt;
+    return std::move(read->packages);
+}
+
 std::wstring Win32DriverStore::PnpUtilPath() {
     const std::wstring folder = WindowsFolder();
     if (folder.empty()) return {};
@@ -144,32 +163,10 @@ std::wstring Win32DriverStore::PnpUtilPath() {
     return folder + (RunningUnderWow64() ? L"\\Sysnative\\pnputil.exe" : L"\\System32\\pnputil.exe");
 }
 
-namespace {
-
-std::unique_ptr<ProcessObject> StartHidden(const std::wstring& program, const std::wstring& arguments,
-                                           HANDLE output) {
-    std::wstring line = L"\"" + program + L"\" " + arguments;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    if (output != nullptr) {
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdOutput = output;
-        startup.hStdError = output;
-    }
-    PROCESS_INFORMATION info{};
-    if (!::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, output != nullptr, CREATE_NO_WINDOW, nullptr,
-                          nullptr, &startup, &info))
-        return nullptr;
-    const UniqueHandle thread(info.hThread);
-    return AdoptProcessHandle(info.hProcess);
-}
-
-} // namespace
-
 std::unique_ptr<ProcessObject> Win32DriverStore::StartPnpUtil(const std::wstring& arguments) {
     const std::wstring program = PnpUtilPath();
     if (program.empty()) return nullptr;
-    return StartHidden(program, arguments, nullptr);
+    return StartProcess(program, arguments, StartWindow::Hidden, nullptr);
 }
 
 std::optional<std::wstring> Win32DriverStore::PnpUtilUsage() {
@@ -180,7 +177,7 @@ std::optional<std::wstring> Win32DriverStore::PnpUtilUsage() {
     if (!::CreatePipe(&readRaw, &writeRaw, &inherit, UsagePipeSize)) return std::nullopt;
     UniqueHandle readEnd(readRaw), writeEnd(writeRaw);
     ::SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
-    const std::unique_ptr<ProcessObject> process = StartHidden(program, L"/?", writeEnd.get());
+    const std::unique_ptr<ProcessObject> process = StartProcess(program, L"/?", StartWindow::Hidden, writeEnd.get());
     // Only the child may hold the writing end now, so the pipe ends when the child does.
     writeEnd.reset();
     if (!process || process->Wait(UsageWait) != WaitResult::Ended) return std::nullopt;

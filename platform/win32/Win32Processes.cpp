@@ -1,13 +1,19 @@
 #include "platform/win32/Win32Services.h"
 
-#include "platform/DispatchingWait.h"
+#include "platform/win32/LiveWait.h"
 #include "platform/win32/UniqueHandle.h"
 
 #include <cwchar>
+#include <memory>
 
 namespace juv {
 
 namespace {
+
+using namespace std::chrono_literals;
+
+// A start the system has not finished within this long counts as one that failed.
+constexpr auto StartLimit = 60000ms;
 
 // The record the tool-help calls fill; its size field is set to what a 32-bit program passes.
 #if defined(_WIN32) && !defined(_WIN64)
@@ -38,43 +44,6 @@ private:
     PROCESSENTRY32W record_{};
 };
 
-// This thread's queue, and optionally one object to wait for beside it. Every wait of the
-// program runs on the window's thread, so it keeps the window painting and answering.
-class ThreadQueue final : public MessageQueue {
-public:
-    explicit ThreadQueue(HANDLE object = nullptr) : object_(object) {}
-
-    Wake Wait(std::chrono::milliseconds timeout) override {
-        const DWORD count = object_ != nullptr ? 1 : 0;
-        const DWORD woke = ::MsgWaitForMultipleObjectsEx(count, count != 0 ? &object_ : nullptr,
-                                                         static_cast<DWORD>(timeout.count()), QS_ALLINPUT,
-                                                         MWMO_INPUTAVAILABLE);
-        if (count != 0 && woke == WAIT_OBJECT_0) return Wake::Object;
-        if (woke == WAIT_OBJECT_0 + count) return Wake::Input;
-        if (woke == WAIT_TIMEOUT) return Wake::Timeout;
-        return Wake::Failed;
-    }
-
-    bool DispatchNext(std::optional<int>& quitCode) override {
-        MSG message;
-        if (!::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) return false;
-        if (message.message == WM_QUIT) {
-            quitCode = static_cast<int>(message.wParam);
-            return true;
-        }
-        ::TranslateMessage(&message);
-        ::DispatchMessageW(&message);
-        return true;
-    }
-
-    void PostQuit(int exitCode) override { ::PostQuitMessage(exitCode); }
-
-    std::chrono::milliseconds Now() override { return std::chrono::milliseconds(::GetTickCount64()); }
-
-private:
-    HANDLE object_;
-};
-
 class Process final : public ProcessObject {
 public:
     explicit Process(HANDLE handle) : handle_(handle) {}
@@ -82,8 +51,7 @@ public:
     void Terminate(std::uint32_t exitCode) override { ::TerminateProcess(handle_.get(), exitCode); }
 
     WaitResult Wait(std::chrono::milliseconds timeout) override {
-        ThreadQueue queue(handle_.get());
-        return WaitDispatching(queue, timeout);
+        return WaitKeepingWindowsAlive(handle_.get(), timeout);
     }
 
     std::optional<std::uint32_t> ExitCode() override {
@@ -129,14 +97,54 @@ std::unique_ptr<ProcessObject> Win32Processes::OpenForTermination(std::uint32_t 
     return AdoptProcessHandle(handle);
 }
 
+std::unique_ptr<ProcessObject> StartProcess(const std::wstring& path, const std::wstring& parameters,
+                                            StartWindow window, HANDLE output) {
+    // Starting a program takes the system a while, longer when a virus scanner first reads a
+    // file just written: done on a thread of its own while the window answers. What it starts
+    // is the start's own until it is handed over, so nothing leaks if it comes late.
+    struct Start final : ThreadWork {
+        Start(const std::wstring& path, const std::wstring& parameters, StartWindow window, HANDLE output)
+            : path(path), commandLine(L"\"" + path + L"\" " + parameters), window(window), output(output) {}
+        void Run() override {
+            STARTUPINFOW startup{};
+            startup.cb = sizeof(startup);
+            startup.dwFlags = STARTF_USESHOWWINDOW;
+            startup.wShowWindow = SW_SHOWNORMAL;
+            if (output != nullptr) {
+                startup.dwFlags |= STARTF_USESTDHANDLES;
+                startup.hStdOutput = output;
+                startup.hStdError = output;
+            }
+            const DWORD flags = window == StartWindow::Hidden ? CREATE_NO_WINDOW : 0;
+            PROCESS_INFORMATION info{};
+            if (!::CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, output != nullptr, flags, nullptr,
+                                  nullptr, &startup, &info))
+                return;
+            const UniqueHandle thread(info.hThread);
+            process.reset(info.hProcess);
+        }
+        std::wstring path, commandLine;
+        StartWindow window;
+        HANDLE output;
+        UniqueHandle process;
+    };
+    const auto start = RunOffTheWindowThread(std::make_unique<Start>(path, parameters, window, output), StartLimit);
+    if (!start || !start->process) return nullptr;
+    return AdoptProcessHandle(start->process.release());
+}
+
+std::unique_ptr<ProcessObject> Win32Processes::StartProgram(const std::wstring& path, const std::wstring& parameters,
+                                                            StartWindow window) {
+    return StartProcess(path, parameters, window, nullptr);
+}
+
 void Win32Processes::Sleep(std::chrono::milliseconds duration) {
     // A zero pause only gives up the time slice; anything longer keeps the window alive.
     if (duration.count() <= 0) {
         ::Sleep(0);
         return;
     }
-    ThreadQueue queue;
-    WaitDispatching(queue, duration);
+    WaitKeepingWindowsAlive(nullptr, duration);
 }
 
 std::uint32_t Win32Processes::CurrentProcessId() { return ::GetCurrentProcessId(); }

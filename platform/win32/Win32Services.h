@@ -45,6 +45,8 @@ class Win32Processes final : public ProcessService {
 public:
     std::unique_ptr<ProcessSnapshot> TakeSnapshot() override;
     std::unique_ptr<ProcessObject> OpenForTermination(std::uint32_t processId) override;
+    std::unique_ptr<ProcessObject> StartProgram(const std::wstring& path, const std::wstring& parameters,
+                                                StartWindow window) override;
     void Sleep(std::chrono::milliseconds duration) override;
     std::uint32_t CurrentProcessId() override;
 
@@ -62,6 +64,11 @@ private:
 
 // Wraps a process handle the program was given, for waiting, ending and the exit code.
 std::unique_ptr<ProcessObject> AdoptProcessHandle(HANDLE process);
+
+// ProcessService::StartProgram, and with output (inheritable, or null) as the program's
+// standard output and error.
+std::unique_ptr<ProcessObject> StartProcess(const std::wstring& path, const std::wstring& parameters,
+                                            StartWindow window, HANDLE output);
 
 class Win32Shell final : public ShellService {
 public:

@@ -25,7 +25,7 @@ protected:
         files.AddDirectory(L"C:\\Tools");
         files.AddFile(commandLine.modulePath, {1, 2, 3});
         // Like the real tool, a run leaves the driver folder in its current directory.
-        shell.defaultBehaviour.effect = [this] { files.AddDirectory(files.currentDirectory + L"\\usb_driver"); };
+        processes.defaultBehaviour.effect = [this] { files.AddDirectory(files.currentDirectory + L"\\usb_driver"); };
     }
 
     ~InstallTest() override {
@@ -33,7 +33,7 @@ protected:
         EXPECT_EQ(resources.handles.Open(), 0);
         EXPECT_EQ(processes.snapshots.Open(), 0);
         EXPECT_EQ(processes.processHandles.Open(), 0);
-        EXPECT_EQ(shell.processHandles.Open(), 0);
+        EXPECT_EQ(processes.runHandles.Open(), 0);
         EXPECT_EQ(files.openFiles, 0);
         EXPECT_EQ(files.heldFiles.Open(), 0);
         EXPECT_EQ(files.heldFolders.Open(), 0);
@@ -54,7 +54,7 @@ protected:
     }
     Texts Params() const {
         Texts result;
-        for (const auto& launch : shell.launches) result.push_back(launch.parameters.value_or(L"<null>"));
+        for (const auto& start : processes.starts) result.push_back(start.parameters);
         return result;
     }
 };
@@ -72,20 +72,18 @@ TEST_F(InstallTest, FreshInstallExtractsRunsTwiceAndEndsWithDone) {
     EXPECT_FALSE(ui.closed);
 }
 
-TEST_F(InstallTest, ToolIsStartedThroughTheShellExactlySo) {
+TEST_F(InstallTest, ToolIsStartedExactlySoWithItsWindowShown) {
     Run();
-    ASSERT_EQ(shell.launches.size(), 2u);
-    for (const auto& launch : shell.launches) {
-        EXPECT_EQ(launch.mask, 0x540u);
-        EXPECT_EQ(launch.window, 0u);
-        EXPECT_EQ(launch.verb, L"open");
-        EXPECT_EQ(launch.file, L"\"" + ToolPath + L"\"");
-        EXPECT_EQ(launch.show, 1);
+    ASSERT_EQ(processes.starts.size(), 2u);
+    for (const auto& start : processes.starts) {
+        EXPECT_EQ(start.path, ToolPath);
+        EXPECT_EQ(start.window, StartWindow::Normal);
     }
     EXPECT_EQ(Params(), (Texts{FirstRun, SecondRun}));
     EXPECT_EQ(FirstRun.size(), 121u);
     EXPECT_EQ(SecondRun.size(), 114u);
-    EXPECT_EQ(shell.waits, (std::vector<std::chrono::milliseconds>{60000ms, 60000ms}));
+    EXPECT_EQ(processes.runWaits, (std::vector<std::chrono::milliseconds>{60000ms, 60000ms}));
+    EXPECT_TRUE(shell.launches.empty()); // the shell is never asked how to open it
 }
 
 TEST_F(InstallTest, StateOfTheDiskDecidesWhichStepsRun) {
@@ -105,7 +103,7 @@ TEST_F(InstallTest, StateOfTheDiskDecidesWhichStepsRun) {
         if (row.tool) files.AddFile(ToolPath, payload);
         if (row.driver) files.AddDirectory(DriverFolder);
         ui = FakeUserInterface{};
-        shell.launches.clear();
+        processes.starts.clear();
         files.log.clear();
         Run();
         EXPECT_EQ(ui.labels, row.labels) << row.tool << row.driver;
@@ -148,7 +146,7 @@ TEST_F(InstallTest, AutoClosesTheWindowAfterDoneAsAskedAtTheEnd) {
 
 TEST_F(InstallTest, MissingDriverFolderAfterTheFirstRunFailsWithoutASecondRun) {
     Parameters(L"/AUTO");
-    shell.defaultBehaviour.effect = nullptr;
+    processes.defaultBehaviour.effect = nullptr;
     Run();
     EXPECT_EQ(Params(), Texts{FirstRun});
     EXPECT_EQ(ui.labels.back(), L"FAILED!");
@@ -157,8 +155,8 @@ TEST_F(InstallTest, MissingDriverFolderAfterTheFirstRunFailsWithoutASecondRun) {
 }
 
 TEST_F(InstallTest, FirstRunsExitCodeIsNoVerdict) {
-    shell.behaviours = {ExitsWith(0xFFFFFFFF, shell.defaultBehaviour.effect),
-                        shell.defaultBehaviour};
+    processes.behaviours = {ExitsWith(0xFFFFFFFF, processes.defaultBehaviour.effect),
+                        processes.defaultBehaviour};
     Run();
     EXPECT_EQ(ui.label, L"DONE!");
 }
@@ -174,7 +172,6 @@ TEST_F(InstallTest, SecondRunThatDidNotSucceedIsReportedAndTheWindowStaysOpen) {
         {ExitsWith(3), L"Tool failed with exit code 3"},
         {ExitsWith(0xFFFFFFFF), L"Tool failed with exit code -1 (input/output error)"},
         {ExitsWith(0xC0000005), L"Tool failed with exit code -1073741819"},
-        {GivesNoProcess(), L"Tool result unknown"},
         {WaitFails(), L"Tool result unknown"},
         {ExitsWith(std::nullopt), L"Tool result unknown"},
     };
@@ -182,7 +179,7 @@ TEST_F(InstallTest, SecondRunThatDidNotSucceedIsReportedAndTheWindowStaysOpen) {
     for (const Case& c : cases) {
         files.AddDirectory(DriverFolder);
         ui = FakeUserInterface{};
-        shell.behaviours = {c.behaviour};
+        processes.behaviours = {c.behaviour};
         Run();
         EXPECT_EQ(ui.labels.back(), L"FAILED!") << c.reason;
         EXPECT_EQ(ui.statuses.back(), c.reason);
@@ -191,7 +188,7 @@ TEST_F(InstallTest, SecondRunThatDidNotSucceedIsReportedAndTheWindowStaysOpen) {
 }
 
 TEST_F(InstallTest, HangingRunShowsTimeoutAndTheSequenceGoesOn) {
-    shell.behaviours = {Hangs(shell.defaultBehaviour.effect), shell.defaultBehaviour};
+    processes.behaviours = {Hangs(processes.defaultBehaviour.effect), processes.defaultBehaviour};
     Run();
     EXPECT_EQ(ui.statuses, (Texts{L"TEST wdi-simple 0 KB", L"Install...", L"Execute: \"" + ToolPath + L"\" " + FirstRun,
                                   L"Wait Timeout!", L"Execute: \"" + ToolPath + L"\" " + SecondRun,
@@ -251,7 +248,7 @@ TEST_F(InstallTest, DeviceDecidesTheVerdictAfterASuccessfulInstallRun) {
     // A failed install run is the verdict: Windows is not asked.
     devices.looks = 0;
     files.nodes.erase(FakeFileSystem::Key(DriverFolder));
-    shell.behaviours = {shell.defaultBehaviour, ExitsWith(0xFFFFFFF7)};
+    processes.behaviours = {processes.defaultBehaviour, ExitsWith(0xFFFFFFF7)};
     ui = FakeUserInterface{};
     Run();
     EXPECT_EQ(ui.status, L"Tool failed with exit code -9 (another driver installation is pending)");
@@ -270,7 +267,7 @@ TEST_F(InstallTest, ToolCodesAreExplainedWhereTheLibraryDocumentsThem) {
         {-20, L""}, {-98, L""}, {1, L""}, {3, L""}, {-1073741819, L""}};
     for (const auto& [code, meaning] : table) {
         files.AddDirectory(DriverFolder);
-        shell.behaviours = {ExitsWith(static_cast<std::uint32_t>(code))};
+        processes.behaviours = {ExitsWith(static_cast<std::uint32_t>(code))};
         ui = FakeUserInterface{};
         Run();
         EXPECT_EQ(ui.status, L"Tool failed with exit code " + std::to_wstring(code) + meaning);
@@ -287,14 +284,14 @@ TEST_F(InstallTest, WhileInstallingNoHandlerStartsAnythingAndNothingMayCloseTheW
     form.FormCreate();
     shell.admin = true;
     std::vector<bool> mayClose;
-    shell.defaultBehaviour.effect = [this, &mayClose] {
+    processes.defaultBehaviour.effect = [this, &mayClose] {
         files.AddDirectory(files.currentDirectory + L"\\usb_driver");
         mayClose.push_back(form.FormCloseQuery());
         EXPECT_TRUE(ui.installing);
-        const std::size_t launches = shell.launches.size();
+        const std::size_t launches = processes.starts.size();
         form.Timer1Timer();  // a tick posted by someone else: no second sequence
         form.Button1Click(); // a click sent by another program: no relaunch
-        EXPECT_EQ(shell.launches.size(), launches);
+        EXPECT_EQ(processes.starts.size(), launches);
     };
     form.Timer1Timer();
     EXPECT_EQ(mayClose, (std::vector<bool>{false, false}));
@@ -326,13 +323,13 @@ TEST_F(InstallTest, TaskbarShowsProgressDuringEachRunThenTheVerdict) {
                      L"label: Installing driver", L"progress: indeterminate", L"progress: none", L"label: DONE!",
                      L"finished: done | Driver installed; device JUV VCOM not connected"}));
     ui = FakeUserInterface{};
-    shell.behaviours = {Hangs()};
+    processes.behaviours = {Hangs()};
     Run();
     EXPECT_EQ(progressAndLabels(), (Texts{L"label: Installing driver", L"progress: indeterminate", L"progress: none",
                                           L"label: FAILED!", L"finished: failed | Wait Timeout!"}));
     // A tool that never started showed no progress at all.
     ui = FakeUserInterface{};
-    shell.behaviours = {Refuses()};
+    processes.behaviours = {Refuses()};
     Run();
     EXPECT_EQ(progressAndLabels(),
               (Texts{L"label: Installing driver", L"label: FAILED!", L"finished: failed | Cannot start wdi-simple.exe"}));
@@ -370,10 +367,10 @@ TEST_F(InstallTest, ToolFolderIsMadeForAdministratorsAndMustHoldNothingThatCould
                 files.AddFile(InstallFolder + L"\\" + name, {'x'});
         }
         const std::size_t entries = files.nodes.size();
-        shell.launches.clear();
+        processes.starts.clear();
         ui = FakeUserInterface{};
         EXPECT_EQ(RunExpectingError(), L"Unexpected file \"" + c.named + L"\" in DARORED: remove it and start again");
-        EXPECT_TRUE(shell.launches.empty()) << c.named;
+        EXPECT_TRUE(processes.starts.empty()) << c.named;
         EXPECT_EQ(files.nodes.size(), entries) << c.named; // nothing deleted
         EXPECT_FALSE(ui.closed);
     }
@@ -383,8 +380,8 @@ TEST_F(InstallTest, ToolFolderIsMadeForAdministratorsAndMustHoldNothingThatCould
     files.nodes.clear();
     for (const wchar_t* name : {L"wdi-simple.exe.4242.tmp", L"notes.dll.txt", L"dll", L"exe.log"})
         files.AddFile(InstallFolder + L"\\" + name, {'x'});
-    shell.launches.clear();
-    shell.defaultBehaviour.effect = [this] {
+    processes.starts.clear();
+    processes.defaultBehaviour.effect = [this] {
         files.AddDirectory(DriverFolder);
         files.AddFile(InstallFolder + L"\\libusb0.dll", {'x'});
     };
@@ -399,7 +396,7 @@ TEST_F(InstallTest, MissingPayloadEndsTheSequenceEvenWithAToolFileThere) {
     files.AddFile(ToolPath, payload);
     Parameters(L"/AUTO");
     EXPECT_EQ(RunExpectingError(), L"Ressource WDISIMPLE nicht gefunden");
-    EXPECT_TRUE(shell.launches.empty());
+    EXPECT_TRUE(processes.starts.empty());
     EXPECT_FALSE(ui.closed);
     EXPECT_EQ(ui.statuses.back(), L"Install...");
 }
@@ -422,7 +419,7 @@ TEST_F(InstallTest, DirectoryAtTheToolPathEndsWithTheFileCreationError) {
 TEST_F(InstallTest, ToolFileThatCannotBeCreatedNamesTheToolPath) {
     files.createFileErrors[ToolPath + L".4242.tmp"] = ErrorCode::AccessDenied;
     EXPECT_EQ(RunExpectingError(), L"Datei \"" + ToolPath + L"\" kann nicht erstellt werden. System text 5");
-    EXPECT_TRUE(shell.launches.empty());
+    EXPECT_TRUE(processes.starts.empty());
 }
 
 TEST_F(InstallTest, ShortWriteLeavesNoPartialToolAndKeepsTheOldOne) {
@@ -432,14 +429,14 @@ TEST_F(InstallTest, ShortWriteLeavesNoPartialToolAndKeepsTheOldOne) {
     EXPECT_EQ(RunExpectingError(), L"Stream-Schreibfehler");
     EXPECT_EQ(*files.Content(ToolPath), old);
     EXPECT_EQ(files.FilesIn(InstallFolder), Texts{L"wdi-simple.exe"});
-    EXPECT_TRUE(shell.launches.empty());
+    EXPECT_TRUE(processes.starts.empty());
 }
 
 TEST_F(InstallTest, ToolHeldOpenByAnotherProgramIsNotRunUnchecked) {
     files.AddFile(ToolPath, payload);
     files.nodes[FakeFileSystem::Key(ToolPath)].lockedExclusively = true;
     EXPECT_EQ(RunExpectingError(), L"wdi-simple.exe in DARORED is in use by another program: close it and start again");
-    EXPECT_TRUE(shell.launches.empty());
+    EXPECT_TRUE(processes.starts.empty());
     EXPECT_EQ(*files.Content(ToolPath), payload);
 }
 
@@ -452,7 +449,7 @@ TEST_F(InstallTest, ToolAndFolderAreHeldFromTheirCheckThroughEveryRun) {
     files.AddDirectory(DriverFolder);
     files.AddFile(L"C:\\Users\\tech\\other.exe", {'x'});
     std::vector<std::uint32_t> swaps;
-    shell.defaultBehaviour.effect = [&] {
+    processes.defaultBehaviour.effect = [&] {
         EXPECT_EQ(files.heldFolders.Open(), 1);
         EXPECT_EQ(files.heldFiles.Open(), 1);
         swaps.push_back(files.MoveOver(L"C:\\Users\\tech\\other.exe", ToolPath));
@@ -493,10 +490,10 @@ TEST_F(InstallTest, FolderThatCannotBeProtectedOrIsALinkRunsNothingAndLosesNothi
         files.nodes[InstallFolder].security.entries.push_back({true, Trustee::Other, FileRight::AddFile});
         c.arrange();
         const auto before = files.nodes.size();
-        shell.launches.clear();
+        processes.starts.clear();
         ui = FakeUserInterface{};
         EXPECT_EQ(RunExpectingError(), c.error);
-        EXPECT_TRUE(shell.launches.empty()) << c.error;
+        EXPECT_TRUE(processes.starts.empty()) << c.error;
         EXPECT_EQ(files.nodes.size(), before) << c.error;
         EXPECT_EQ(*files.Content(ToolPath), (std::vector<std::uint8_t>{'o', 't', 'h', 'e', 'r'})) << c.error;
         EXPECT_FALSE(ui.closed);
@@ -561,7 +558,7 @@ TEST_F(InstallTest, CurrentDirectoryThatCannotBeSetEndsTheSequence) {
     files.AddDirectory(InstallFolder);
     files.setCurrentDirectoryErrors[InstallFolder] = ErrorCode::PathNotFound;
     EXPECT_EQ(RunExpectingError(), L"Ung\u00fcltiger Dateiname - C:\\Tools\\DARORED\\");
-    EXPECT_TRUE(shell.launches.empty());
+    EXPECT_TRUE(processes.starts.empty());
     files.setCurrentDirectoryErrors[InstallFolder] = ErrorCode::AccessDenied;
     EXPECT_EQ(RunExpectingError(), L"Dateizugriff verweigert");
 }
@@ -572,7 +569,7 @@ TEST_F(InstallTest, PathsFollowTheExecutableWhereverItLies) {
     Run();
     const std::wstring tool = L"C:\\Program Files (x86)\\Pr\u00fcf \u65e5\u672c\\DARORED\\wdi-simple.exe";
     EXPECT_EQ(*files.Content(tool), payload);
-    EXPECT_EQ(shell.launches.at(0).file, L"\"" + tool + L"\"");
+    EXPECT_EQ(processes.starts.at(0).path, tool);
     EXPECT_EQ(ui.label, L"DONE!");
 }
 
@@ -603,7 +600,7 @@ TEST_F(InstallTest, ServerThatCannotBeOpenedStopsTheSequenceAfterBoundedTries) {
     EXPECT_EQ(std::count(ui.statuses.begin(), ui.statuses.end(), L"Cannot kill VIZAVU PID 77"), 20);
     EXPECT_EQ(processes.sleeps, 20);
     EXPECT_TRUE(files.log.empty()); // nothing was touched on disk
-    EXPECT_TRUE(shell.launches.empty());
+    EXPECT_TRUE(processes.starts.empty());
     EXPECT_FALSE(ui.closed);
 }
 

@@ -18,7 +18,7 @@ protected:
         JUVDriverForm = &silentForm;
         Parameters(L"-silent");
         files.AddDirectory(L"C:\\Tools");
-        shell.defaultBehaviour.effect = [this] { files.AddDirectory(files.currentDirectory + L"\\usb_driver"); };
+        processes.defaultBehaviour.effect = [this] { files.AddDirectory(files.currentDirectory + L"\\usb_driver"); };
     }
     // What the window does: creation, the start tick, and an escaping error into the box.
     SilentResult Run() {
@@ -73,7 +73,7 @@ TEST_F(SilentTest, DeviceWaitingForARestartEndsWith3010AndSaysSo) {
 
 TEST_F(SilentTest, FailuresEndTheRunWith1603AndTheirReasonWithoutABox) {
     // A failed install: the window would have stayed open; the run ends instead.
-    shell.behaviours = {shell.defaultBehaviour, ExitsWith(3)};
+    processes.behaviours = {processes.defaultBehaviour, ExitsWith(3)};
     SilentResult result = Run();
     EXPECT_EQ(result.exitCode, 1603);
     EXPECT_EQ(result.line, L"FAILED!: Tool failed with exit code 3");
@@ -117,13 +117,13 @@ TEST_F(SilentTest, WithoutRightsItEndsAtOnceAndRelaunchesNothing) {
     EXPECT_EQ(refusal->line, L"FAILED!: Elevated priviliges required.");
     shell.admin = true;
     EXPECT_FALSE(SilentStartRefusal(shell));
-    EXPECT_TRUE(shell.launches.empty());
+    EXPECT_TRUE(processes.starts.empty());
 }
 
 TEST_F(SilentTest, OnlyAnInstallThatRunsNowSendsTheRunAwayWith1618) {
     // Owned for the whole sequence, tool runs included, and given back at its end.
     std::vector<int> ownedDuringRuns;
-    shell.defaultBehaviour.effect = [this, &ownedDuringRuns] {
+    processes.defaultBehaviour.effect = [this, &ownedDuringRuns] {
         files.AddDirectory(files.currentDirectory + L"\\usb_driver");
         ownedDuringRuns.push_back(sync.owned[InstallMutexName]);
     };
@@ -141,7 +141,7 @@ TEST_F(SilentTest, OnlyAnInstallThatRunsNowSendsTheRunAwayWith1618) {
     JUVDriverForm = &form;
     ui = FakeUserInterface{};
     reports = FakeReports{};
-    shell.launches.clear();
+    processes.starts.clear();
     form.FormCreate();
     form.Timer1Timer();
     ReportSilentResult(reports, fresh.Result());
@@ -149,7 +149,7 @@ TEST_F(SilentTest, OnlyAnInstallThatRunsNowSendsTheRunAwayWith1618) {
     EXPECT_EQ(reports.console, std::vector<std::wstring>{L"FAILED!: Another installer instance is running"});
     EXPECT_EQ(reports.eventLog.at(0).first, true);
     EXPECT_TRUE(ui.quitPosted);
-    EXPECT_TRUE(shell.launches.empty());
+    EXPECT_TRUE(processes.starts.empty());
     EXPECT_EQ(ui.installRuns, 0);
     EXPECT_TRUE(processes.terminated.empty());
 
@@ -160,11 +160,11 @@ TEST_F(SilentTest, OnlyAnInstallThatRunsNowSendsTheRunAwayWith1618) {
         JUVDriverForm = &watched;
         Parameters(L"");
         ui = FakeUserInterface{};
-        shell.launches.clear();
+        processes.starts.clear();
         watched.FormCreate();
         watched.Timer1Timer();
         EXPECT_EQ(ui.label, L"DONE!");
-        EXPECT_EQ(shell.launches.size(), 1u);
+        EXPECT_EQ(processes.starts.size(), 1u);
     }
 }
 

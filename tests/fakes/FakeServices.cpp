@@ -97,6 +97,30 @@ private:
 
 } // namespace
 
+namespace {
+
+// A started program as its behaviour says it ends; every wait for it is recorded.
+class FakeToolProcess final : public ProcessObject {
+public:
+    FakeToolProcess(ToolBehaviour behaviour, HandleCount& handles, std::vector<std::chrono::milliseconds>& waits)
+        : behaviour_(std::move(behaviour)), waits_(waits), counted_(handles) {}
+
+    void Terminate(std::uint32_t) override {}
+    WaitResult Wait(std::chrono::milliseconds timeout) override {
+        waits_.push_back(timeout);
+        if (behaviour_.waitFails) return WaitResult::Failed;
+        return behaviour_.hang ? WaitResult::Timeout : WaitResult::Ended;
+    }
+    std::optional<std::uint32_t> ExitCode() override { return behaviour_.exitCode; }
+
+private:
+    ToolBehaviour behaviour_;
+    std::vector<std::chrono::milliseconds>& waits_;
+    CountedObject counted_;
+};
+
+} // namespace
+
 FakeProcess& FakeProcesses::Add(std::uint32_t id, std::wstring exeFile) {
     FakeProcess process;
     process.id = id;
@@ -133,32 +157,6 @@ std::unique_ptr<ProcessObject> FakeProcesses::OpenForTermination(std::uint32_t p
     return std::make_unique<FakeServerHandle>(*this, processId);
 }
 
-// ---- shell -------------------------------------------------------------------------------
-
-namespace {
-
-// A started program as its behaviour says it ends; every wait for it is recorded.
-class FakeToolProcess final : public ProcessObject {
-public:
-    FakeToolProcess(ToolBehaviour behaviour, HandleCount& handles, std::vector<std::chrono::milliseconds>& waits)
-        : behaviour_(std::move(behaviour)), waits_(waits), counted_(handles) {}
-
-    void Terminate(std::uint32_t) override {}
-    WaitResult Wait(std::chrono::milliseconds timeout) override {
-        waits_.push_back(timeout);
-        if (behaviour_.waitFails) return WaitResult::Failed;
-        return behaviour_.hang ? WaitResult::Timeout : WaitResult::Ended;
-    }
-    std::optional<std::uint32_t> ExitCode() override { return behaviour_.exitCode; }
-
-private:
-    ToolBehaviour behaviour_;
-    std::vector<std::chrono::milliseconds>& waits_;
-    CountedObject counted_;
-};
-
-} // namespace
-
 ToolBehaviour Refuses() {
     ToolBehaviour b;
     b.refuse = true;
@@ -179,17 +177,26 @@ ToolBehaviour ExitsWith(std::optional<std::uint32_t> exitCode, std::function<voi
     return b;
 }
 
-ToolBehaviour GivesNoProcess() {
-    ToolBehaviour b;
-    b.noProcess = true;
-    return b;
-}
-
 ToolBehaviour WaitFails() {
     ToolBehaviour b;
     b.waitFails = true;
     return b;
 }
+
+std::unique_ptr<ProcessObject> FakeProcesses::StartProgram(const std::wstring& path, const std::wstring& parameters,
+                                                           StartWindow window) {
+    starts.push_back({path, parameters, window});
+    ToolBehaviour behaviour = defaultBehaviour;
+    if (!behaviours.empty()) {
+        behaviour = behaviours.front();
+        behaviours.pop_front();
+    }
+    if (behaviour.refuse) return nullptr;
+    if (behaviour.effect) behaviour.effect();
+    return std::make_unique<FakeToolProcess>(behaviour, runHandles, runWaits);
+}
+
+// ---- shell -------------------------------------------------------------------------------
 
 ShellExecuteResult FakeShell::Execute(const ShellExecuteRequest& request) {
     launches.push_back(request);
@@ -205,7 +212,7 @@ ShellExecuteResult FakeShell::Execute(const ShellExecuteRequest& request) {
     }
     if (behaviour.effect) behaviour.effect();
     result.succeeded = true;
-    if (!behaviour.noProcess && (request.mask & SeeMask::NoCloseProcess) != 0)
+    if ((request.mask & SeeMask::NoCloseProcess) != 0)
         result.process = std::make_unique<FakeToolProcess>(behaviour, processHandles, waits);
     return result;
 }

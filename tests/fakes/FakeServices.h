@@ -93,6 +93,21 @@ public:
     std::unique_ptr<HeldObject> OwnSharedMutex(const std::wstring& name, MutexOwnership& ownership) override;
 };
 
+// What a started program does: the tool, pnputil, a program the shell starts.
+struct ToolBehaviour {
+    bool refuse = false;       // it cannot be started
+    bool hang = false;         // does not end within the wait
+    bool waitFails = false;    // the wait itself fails
+    std::optional<std::uint32_t> exitCode = 0; // empty: the code cannot be read
+    std::function<void()> effect; // what the run does, e.g. create the driver folder
+};
+
+// Shorthands for the usual behaviours; effect is what the run does before it ends.
+ToolBehaviour Refuses();
+ToolBehaviour Hangs(std::function<void()> effect = {});
+ToolBehaviour ExitsWith(std::optional<std::uint32_t> exitCode, std::function<void()> effect = {});
+ToolBehaviour WaitFails();
+
 // A running process in the fake table.
 struct FakeProcess {
     std::uint32_t id = 0;
@@ -114,6 +129,17 @@ public:
     std::vector<std::uint32_t> terminated;
     std::vector<std::chrono::milliseconds> waits;
     int sleeps = 0;
+    // Programs started, in order, each behaving as the next of behaviours, or as the default.
+    struct Start {
+        std::wstring path;
+        std::wstring parameters;
+        StartWindow window;
+    };
+    std::vector<Start> starts;
+    std::deque<ToolBehaviour> behaviours;
+    ToolBehaviour defaultBehaviour;
+    std::vector<std::chrono::milliseconds> runWaits; // every wait for a started program
+    HandleCount runHandles;
     std::chrono::milliseconds slept{0};
 
     FakeProcess& Add(std::uint32_t id, std::wstring exeFile);
@@ -122,29 +148,14 @@ public:
 
     std::unique_ptr<ProcessSnapshot> TakeSnapshot() override;
     std::unique_ptr<ProcessObject> OpenForTermination(std::uint32_t processId) override;
+    std::unique_ptr<ProcessObject> StartProgram(const std::wstring& path, const std::wstring& parameters,
+                                                StartWindow window) override;
     void Sleep(std::chrono::milliseconds duration) override {
         ++sleeps;
         slept += duration;
     }
     std::uint32_t CurrentProcessId() override { return ownId; }
 };
-
-// What a launched program does, from the shell's point of view.
-struct ToolBehaviour {
-    bool refuse = false;       // the shell cannot start it
-    bool noProcess = false;    // started, but no process handle comes back
-    bool hang = false;         // does not end within the wait
-    bool waitFails = false;    // the wait itself fails
-    std::optional<std::uint32_t> exitCode = 0; // empty: the code cannot be read
-    std::function<void()> effect; // what the run does, e.g. create the driver folder
-};
-
-// Shorthands for the usual behaviours; effect is what the run does before it ends.
-ToolBehaviour Refuses();
-ToolBehaviour Hangs(std::function<void()> effect = {});
-ToolBehaviour ExitsWith(std::optional<std::uint32_t> exitCode, std::function<void()> effect = {});
-ToolBehaviour GivesNoProcess();
-ToolBehaviour WaitFails();
 
 class FakeShell final : public ShellService {
 public:

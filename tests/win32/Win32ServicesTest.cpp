@@ -1,6 +1,7 @@
 // The real Win32 services, each against the system it wraps.
 #include "app/FileTests.h"
 #include "platform/SystemErrors.h"
+#include "platform/win32/LiveWait.h"
 #include "platform/win32/Win32Services.h"
 #include "tests/win32/Win32Helpers.h"
 
@@ -9,6 +10,7 @@
 #include <sddl.h>
 
 #include <algorithm>
+#include <thread>
 
 namespace juv::test {
 namespace {
@@ -224,33 +226,59 @@ TEST(ProcessesOnWindows, SnapshotListsThisProcess) {
     EXPECT_TRUE(found);
 }
 
-TEST(ProcessesOnWindows, StartedProgramIsWaitedForAndItsExitCodeRead) {
-    Win32Shell shell;
-    EXPECT_TRUE(shell.IsUserAnAdmin()); // Wine runs everything with administrator rights
-    ShellExecuteRequest request;
-    request.mask = SeeMask::NoCloseProcess | SeeMask::NoAsync | SeeMask::FlagNoUi;
-    request.verb = L"open";
-    request.file = L"\"" + ProgramFolder() + L"cmdline_probe.exe\"";
-    request.parameters = L"-auto";
-    request.show = ShowNormal;
-    ShellExecuteResult launch = shell.Execute(request);
-    ASSERT_TRUE(launch.succeeded);
-    ASSERT_TRUE(launch.process);
-    EXPECT_EQ(launch.process->Wait(60000ms), WaitResult::Ended);
-    EXPECT_EQ(launch.process->ExitCode(), std::optional<std::uint32_t>(1));
+TEST(ProcessesOnWindows, StartedProgramIsWaitedForAndItsExitCodeReadAndAMissingOneIsNull) {
+    Win32Processes processes;
+    const auto probe = processes.StartProgram(ProgramFolder() + L"cmdline_probe.exe", L"-auto", StartWindow::Normal);
+    ASSERT_TRUE(probe);
+    EXPECT_EQ(probe->Wait(60000ms), WaitResult::Ended);
+    EXPECT_EQ(probe->ExitCode(), std::optional<std::uint32_t>(1));
+    EXPECT_FALSE(processes.StartProgram(ProgramFolder() + L"no-such-tool.exe", L"", StartWindow::Hidden));
 }
 
-TEST(ProcessesOnWindows, ProgramThatCannotBeStartedIsReported) {
-    Win32Shell shell;
-    ShellExecuteRequest request;
-    request.mask = SeeMask::NoCloseProcess | SeeMask::NoAsync | SeeMask::FlagNoUi;
-    request.verb = L"open";
-    request.file = L"\"" + ProgramFolder() + L"no-such-tool.exe\"";
-    request.show = ShowNormal;
-    const ShellExecuteResult launch = shell.Execute(request);
-    EXPECT_FALSE(launch.succeeded);
-    EXPECT_NE(launch.error, 0u);
-    EXPECT_FALSE(launch.process);
+// Slow work runs beside the window's thread, which keeps answering; work that outlasts its
+// limit is left to finish alone and still cleans up after itself.
+TEST(ProcessesOnWindows, WorkOffTheWindowThreadKeepsItsWindowAnswering) {
+    static volatile LONG finished = 0;
+    struct Slow final : ThreadWork {
+        explicit Slow(DWORD ms) : ms(ms) {}
+        ~Slow() override { ::InterlockedIncrement(&finished); }
+        void Run() override {
+            ::Sleep(ms);
+            thread = ::GetCurrentThreadId();
+        }
+        DWORD ms;
+        DWORD thread = 0;
+    };
+    const HWND window = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(window, nullptr);
+    volatile bool working = true;
+    double worstMs = 0;
+    int answers = 0;
+    std::thread sender([&] {
+        while (working) {
+            const ULONGLONG sent = ::GetTickCount64();
+            DWORD_PTR result = 0;
+            if (::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &result)) ++answers;
+            worstMs = std::max(worstMs, static_cast<double>(::GetTickCount64() - sent));
+            ::Sleep(20);
+        }
+    });
+    auto done = RunOffTheWindowThread(std::make_unique<Slow>(800), 60000ms);
+    working = false;
+    sender.join();
+    ::DestroyWindow(window);
+    ASSERT_TRUE(done);
+    EXPECT_NE(done->thread, 0u);
+    EXPECT_NE(done->thread, ::GetCurrentThreadId());
+    EXPECT_GT(answers, 5);
+    EXPECT_LT(worstMs, 300.0); // far less than the work's 800 ms
+
+    done.reset();
+    const LONG before = finished;
+    EXPECT_FALSE(RunOffTheWindowThread(std::make_unique<Slow>(400), 50ms));
+    EXPECT_EQ(finished, before); // still at work
+    for (int i = 0; i < 200 && finished == before; ++i) ::Sleep(10);
+    EXPECT_EQ(finished, before + 1);
 }
 
 TEST(ProcessesOnWindows, RunningProgramIsEndedWithTheGivenCode) {
