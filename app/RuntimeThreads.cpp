@@ -2,7 +2,9 @@
 // lock, wait and keep per-thread data through a handful of POSIX thread functions. Their library brings a complete thread implementation
 // along (about 30 KB, a sixth of the program); these versions do the same with Windows' own
 // one-time initialisation, slim locks and thread-local slots, which is all the runtime asks of
-// them. Linking fails loudly if anything ever needs more of that library.
+// them. Linking fails loudly ("multiple definition of pthread_once") if anything ever needs
+// more of that library: std::thread, the standard library's clocks and sleeps among them; the
+// program uses Windows' own.
 #include <windows.h>
 
 #include <pthread.h>

@@ -25,27 +25,27 @@ export DEBIAN_FRONTEND=noninteractive
 # and hash checks stay on: a mismatched index is never used.
 update_tries=${JUV_APT_UPDATE_TRIES:-4}
 update_pause=${JUV_APT_UPDATE_PAUSE:-20}
-apt_updated=0
 failed_indexes=""
+# Updates the package indexes, of every source or, with apt-get's options, of some only. Each
+# index is waited for once: a later update asks only for the sources it adds, so an index that
+# is still broken never costs its tries twice.
 apt_update() {
-  [ "$apt_updated" -eq 0 ] || return 0
-  apt_updated=1
-  local log try
+  local log try failures=""
   log=$(mktemp)
   for try in $(seq 1 "$update_tries"); do
-    if "${sudo_cmd[@]}" apt-get update -q 2>&1 | tee "$log" && ! grep -q '^[EW]: Failed to fetch' "$log"; then
-      failed_indexes=""
+    if "${sudo_cmd[@]}" apt-get update -q "$@" 2>&1 | tee "$log" && ! grep -q '^[EW]: Failed to fetch' "$log"; then
       rm -f "$log"
       return 0
     fi
-    failed_indexes=$(sed -n 's/^[EW]: Failed to fetch \([^ ]*\).*/\1/p' "$log")
-    [ -n "$failed_indexes" ] || failed_indexes="(see apt-get's messages above)"
+    failures=$(sed -n 's/^[EW]: Failed to fetch \([^ ]*\).*/\1/p' "$log")
+    [ -n "$failures" ] || failures="(see apt-get's messages above)"
     if [ "$try" -lt "$update_tries" ]; then
       echo "install-deps: apt-get update failed (try $try of $update_tries); trying again in ${update_pause} s" >&2
       sleep "$update_pause"
     fi
   done
   rm -f "$log"
+  failed_indexes="$failed_indexes $failures"
   echo "install-deps: apt-get update still fails; going on with the package indexes apt has" >&2
 }
 
@@ -112,14 +112,16 @@ fi
 
 qemu_major() { qemu-i386 --version 2>/dev/null | sed -n 's/^qemu-i386 version \([0-9]*\).*/\1/p'; }
 if [ "$(qemu_major)" = "" ] || [ "$(qemu_major)" -lt 8 ]; then
-  bpo=/etc/apt/sources.list.d/bookworm-backports.sources
-  if ! grep -rqs 'bookworm-backports' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+  bpo=$(grep -rls --include='*.list' --include='*.sources' 'bookworm-backports' /etc/apt/sources.list \
+    /etc/apt/sources.list.d/ | head -1 || true)
+  if [ -z "$bpo" ]; then
+    bpo=/etc/apt/sources.list.d/bookworm-backports.sources
     printf '%s\n' 'Types: deb' 'URIs: http://deb.debian.org/debian' 'Suites: bookworm-backports' \
       'Components: main' 'Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg' \
       | "${sudo_cmd[@]}" tee "$bpo" >/dev/null
   fi
-  apt_updated=0
-  apt_update
+  # Only the backports' index is new: the others were updated above, as well as they could be.
+  apt_update -o "Dir::Etc::sourcelist=$bpo" -o Dir::Etc::sourceparts=- -o APT::Get::List-Cleanup=0
   apt_install -t bookworm-backports qemu-user
 fi
 
