@@ -84,6 +84,24 @@ apt_install() {
   exit 1
 }
 
+# The security suite's own host serves the same signed indexes as the mirror network in front of
+# it. When the mirror's copy of one of its indexes is broken, its packages cannot be installed
+# for the other architecture either (libssl3:i386 must be the version libssl3 already has), so
+# that suite's indexes are asked of its own host instead, for this install only.
+origin_list=/etc/apt/sources.list.d/juv-security-origin.sources
+remove_origin() { "${sudo_cmd[@]}" rm -f "$origin_list"; }
+security_from_origin() {
+  local suite
+  suite=$(printf '%s\n' $failed_indexes | sed -n 's|.*/debian-security/dists/\([^/]*\)/.*|\1|p' | sort -u | head -1)
+  [ -n "$suite" ] || return 0
+  echo "install-deps: asking security.debian.org itself for the indexes of $suite" >&2
+  printf '%s\n' 'Types: deb' 'URIs: http://security.debian.org/debian-security' "Suites: $suite" \
+    'Components: main' 'Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg' \
+    | "${sudo_cmd[@]}" tee "$origin_list" >/dev/null
+  trap remove_origin EXIT
+  apt_update -o "Dir::Etc::sourcelist=$origin_list" -o Dir::Etc::sourceparts=- -o APT::Get::List-Cleanup=0
+}
+
 installed() {
   dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
 }
@@ -99,7 +117,9 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]}"
   apt_update
+  security_from_origin
   apt_install "${missing[@]}"
+  remove_origin
 fi
 
 # Some kernels are built or booted without 32-bit support (Wine's loader then fails with
