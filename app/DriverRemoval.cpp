@@ -1,5 +1,6 @@
 #include "app/DriverRemoval.h"
 
+#include "app/Decimal.h"
 #include "app/ProgramRun.h"
 #include "errlog32/CommandLine.h"
 

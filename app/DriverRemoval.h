@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/InstDriverForm.h"
+#include "app/DeviceVerdict.h"
 #include "platform/DeviceService.h"
 #include "platform/DriverStore.h"
 #include "platform/UserInterface.h"
