@@ -19,6 +19,9 @@ constexpr auto DeviceLookInterval = 500ms;
 // Windows' problem code of a device that runs on its new driver only after Windows restarted.
 constexpr std::uint32_t ProblemNeedRestart = 14;
 
+// Windows compares IDs, service names and an INF's strings without regard to letter case. Ours
+// are plain ASCII: upper-casing a to z is all it takes, and a text with other letters is never
+// taken for one of ours.
 bool EqualIgnoringCase(std::wstring a, std::wstring b) {
     UpCaseAscii(a);
     UpCaseAscii(b);
@@ -26,7 +29,8 @@ bool EqualIgnoringCase(std::wstring a, std::wstring b) {
 }
 
 bool Lists(const std::vector<std::wstring>& ids, const wchar_t* id) {
-    return std::any_of(ids.begin(), ids.end(), [id](const std::wstring& listed) { return EqualIgnoringCase(listed, id); });
+    return std::any_of(ids.begin(), ids.end(),
+                       [id](const std::wstring& listed) { return EqualIgnoringCase(listed, id); });
 }
 
 } // namespace
@@ -34,6 +38,15 @@ bool Lists(const std::vector<std::wstring>& ids, const wchar_t* id) {
 bool IsTheDevice(const PresentDevice& device) { return Lists(device.hardwareIds, DeviceHardwareId); }
 
 bool RunsOnTheDriver(const PresentDevice& device) { return EqualIgnoringCase(device.service, DriverService); }
+
+bool IsTheInstallersModel(const PackageModel& model) {
+    if (!Lists(model.services, DriverService)) return false;
+    if (Lists(model.hardwareIds, DeviceHardwareId)) return true;
+    // Another maker's generic package installs the same driver for the same ID: only the names
+    // tell ours from theirs.
+    return Lists(model.hardwareIds, CompatibleHardwareId) &&
+           EqualIgnoringCase(model.manufacturer, ManufacturerName) && EqualIgnoringCase(model.name, DeviceName);
+}
 
 std::optional<DeviceVerdict> JudgeDevices(const std::optional<std::vector<PresentDevice>>& devices) {
     if (!devices) return std::nullopt;

@@ -11,6 +11,7 @@
 #include "platform/SystemErrors.h"
 
 #include <chrono>
+#include <string_view>
 
 namespace juv {
 
@@ -24,14 +25,26 @@ constexpr wchar_t PayloadName[] = L"WDISIMPLE";
 constexpr wchar_t ServerImageName[] = L"VIZAVU.EXE";
 constexpr wchar_t AutoSwitch[] = L"/AUTO";
 
-// The tool's two runs: the first prepares the driver folder, the second installs the driver.
-// Both are passed exactly so, blanks included.
+// The tool's two runs: the first prepares the driver folder and installs the generic package
+// (--wcid), the second installs the driver for the device. Both are passed exactly so, blanks
+// included.
 constexpr wchar_t FirstCommandLine[] =
     L"--vid 0x1781 --pid 0x7F4 --iid 00 --name \"JUV VCOM\" --manufacturer "
     L"\"Quellbrand Industrie-Elektronik oHG\" --type 1  --wcid";
 constexpr wchar_t SecondCommandLine[] =
     L"--vid 0x1781 --pid 0x7F4 --iid 00 --name \"JUV VCOM\" --manufacturer "
     L"\"Quellbrand Industrie-Elektronik oHG\" --type 1 ";
+
+// Whether a command line gives the option the value, in quotes.
+constexpr bool Gives(std::wstring_view line, std::wstring_view option, std::wstring_view value) {
+    const std::size_t at = line.find(option);
+    return at != std::wstring_view::npos && line.substr(at + option.size()).starts_with(L" \"") &&
+           line.substr(at + option.size() + 2).starts_with(value) &&
+           line.substr(at + option.size() + 2 + value.size()).starts_with(L'"');
+}
+// The removal knows the generic package by the names the first run gives it.
+static_assert(Gives(FirstCommandLine, L"--name", DeviceName) &&
+              Gives(FirstCommandLine, L"--manufacturer", ManufacturerName));
 
 // A server that survives this many passes of the stop loop is reported instead of being
 // retried for ever with the window frozen.
