@@ -1,7 +1,10 @@
 #include "app/DriverRemoval.h"
 
+#include "app/Decimal.h"
 #include "app/ProgramRun.h"
 #include "errlog32/CommandLine.h"
+
+#include <algorithm>
 
 namespace juv {
 
@@ -22,6 +25,17 @@ bool Mentions(std::wstring usage, std::wstring command) {
 DriverRemoval::DriverRemoval(DriverStore& store, DeviceService& devices, UserInterface& ui)
     : store_(store), devices_(devices), ui_(ui) {}
 
+std::optional<std::vector<std::wstring>> DriverRemoval::PackagesOnTheDriver() {
+    const auto listing = store_.PackagesListing({DeviceHardwareId, CompatibleHardwareId});
+    if (!listing) return std::nullopt;
+    std::vector<std::wstring> packages;
+    // A package with both models is one package, deleted once.
+    for (const DriverPackage& package : *listing)
+        if (std::any_of(package.models.begin(), package.models.end(), IsTheInstallersModel))
+            packages.push_back(package.inf);
+    return packages;
+}
+
 std::optional<std::vector<std::wstring>> DriverRemoval::NodesOnTheDriver() {
     const std::optional<std::vector<PresentDevice>> known = devices_.KnownDevices();
     if (!known) return std::nullopt;
@@ -32,7 +46,7 @@ std::optional<std::vector<std::wstring>> DriverRemoval::NodesOnTheDriver() {
 }
 
 DeviceVerdict DriverRemoval::Run() {
-    const std::optional<std::vector<std::wstring>> packages = store_.PackagesFor(DeviceHardwareId, DriverService);
+    const std::optional<std::vector<std::wstring>> packages = PackagesOnTheDriver();
     if (!packages) return {false, L"Cannot read the driver store"};
     const std::optional<std::vector<std::wstring>> nodes = NodesOnTheDriver();
     if (!nodes) return {false, L"Cannot list the devices"};
@@ -56,7 +70,7 @@ DeviceVerdict DriverRemoval::Run() {
     }
 
     // pnputil's word is not taken for it.
-    const std::optional<std::vector<std::wstring>> packagesLeft = store_.PackagesFor(DeviceHardwareId, DriverService);
+    const std::optional<std::vector<std::wstring>> packagesLeft = PackagesOnTheDriver();
     if (!packagesLeft) return {false, L"Cannot read the driver store"};
     if (!packagesLeft->empty()) return {false, L"Driver still in the driver store (" + packagesLeft->front() + L")"};
     const std::optional<std::vector<std::wstring>> nodesLeft = NodesOnTheDriver();

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/InstDriverForm.h"
+#include "app/DeviceVerdict.h"
 #include "platform/DeviceService.h"
 #include "platform/DriverStore.h"
 #include "platform/UserInterface.h"
@@ -12,9 +12,9 @@
 namespace juv {
 
 // Takes the driver off again: every device node of the device on the driver, present or not,
-// then every package for it in the driver store, each through Windows' own pnputil. Nothing of
-// another device or another driver is touched. Afterwards Windows is asked again: it is done
-// only when neither is left.
+// then every package of this installer in the driver store, the device's and the generic one,
+// each through Windows' own pnputil. Nothing of another device, another driver or another maker
+// is touched. Afterwards Windows is asked again: it is done only when neither is left.
 class DriverRemoval {
 public:
     DriverRemoval(DriverStore& store, DeviceService& devices, UserInterface& ui);
@@ -22,6 +22,8 @@ public:
     DeviceVerdict Run();
 
 private:
+    // The published packages of this installer, by INF name; no value when the store cannot be read.
+    std::optional<std::vector<std::wstring>> PackagesOnTheDriver();
     // The instance IDs of this device's nodes on the driver; no value when they cannot be listed.
     std::optional<std::vector<std::wstring>> NodesOnTheDriver();
     // One pnputil run about subject (a package or a node), waited for like a tool run. The

@@ -1,5 +1,6 @@
 #include "app/InstDriverForm.h"
 
+#include "app/Decimal.h"
 #include "app/DriverRemoval.h"
 #include "app/ErrorDisplay.h"
 #include "app/FileTests.h"
@@ -9,8 +10,8 @@
 #include "platform/ScopeExit.h"
 #include "platform/SystemErrors.h"
 
-#include <algorithm>
 #include <chrono>
+#include <string_view>
 
 namespace juv {
 
@@ -24,8 +25,9 @@ constexpr wchar_t PayloadName[] = L"WDISIMPLE";
 constexpr wchar_t ServerImageName[] = L"VIZAVU.EXE";
 constexpr wchar_t AutoSwitch[] = L"/AUTO";
 
-// The tool's two runs: the first prepares the driver folder, the second installs the driver.
-// Both are passed exactly so, blanks included.
+// The tool's two runs: the first prepares the driver folder and installs the generic package
+// (--wcid), the second installs the driver for the device. Both are passed exactly so, blanks
+// included.
 constexpr wchar_t FirstCommandLine[] =
     L"--vid 0x1781 --pid 0x7F4 --iid 00 --name \"JUV VCOM\" --manufacturer "
     L"\"Quellbrand Industrie-Elektronik oHG\" --type 1  --wcid";
@@ -33,16 +35,20 @@ constexpr wchar_t SecondCommandLine[] =
     L"--vid 0x1781 --pid 0x7F4 --iid 00 --name \"JUV VCOM\" --manufacturer "
     L"\"Quellbrand Industrie-Elektronik oHG\" --type 1 ";
 
+// Whether a command line gives the option the value, in quotes.
+constexpr bool Gives(std::wstring_view line, std::wstring_view option, std::wstring_view value) {
+    const std::size_t at = line.find(option);
+    return at != std::wstring_view::npos && line.substr(at + option.size()).starts_with(L" \"") &&
+           line.substr(at + option.size() + 2).starts_with(value) &&
+           line.substr(at + option.size() + 2 + value.size()).starts_with(L'"');
+}
+// The removal knows the generic package by the names the first run gives it.
+static_assert(Gives(FirstCommandLine, L"--name", DeviceName) &&
+              Gives(FirstCommandLine, L"--manufacturer", ManufacturerName));
+
 // A server that survives this many passes of the stop loop is reported instead of being
 // retried for ever with the window frozen.
 constexpr int MaxKillPasses = 20;
-
-// Windows may take a moment to restart a device on its new driver: a device that is not yet
-// on it is looked at again this often, this far apart, before the install counts as failed.
-constexpr int DeviceLooksAgain = 10;
-constexpr auto DeviceLookInterval = 500ms;
-// Windows' problem code of a device that runs on its new driver only after Windows restarted.
-constexpr std::uint32_t ProblemNeedRestart = 14;
 
 // The meanings the driver-installer library gives its result codes.
 const wchar_t* ToolCodeMeaning(std::int32_t code) {
@@ -71,29 +77,6 @@ const wchar_t* ToolCodeMeaning(std::int32_t code) {
     }
 }
 
-bool EqualIgnoringCase(std::wstring a, std::wstring b) {
-    UpCaseAscii(a);
-    UpCaseAscii(b);
-    return a == b;
-}
-
-} // namespace
-
-// Written out by hand: the library's formatting drags the whole printf machinery into a
-// program that needs nothing else of it.
-std::wstring Decimal(std::int64_t value) {
-    const bool negative = value < 0;
-    std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
-    std::wstring digits;
-    do {
-        digits.insert(digits.begin(), static_cast<wchar_t>(L'0' + magnitude % 10));
-        magnitude /= 10;
-    } while (magnitude != 0);
-    return negative ? L"-" + digits : digits;
-}
-
-namespace {
-
 // A system error code or process id as the messages show them, as a signed 32-bit number.
 std::wstring SignedDecimal(std::uint32_t value) { return Decimal(static_cast<std::int32_t>(value)); }
 
@@ -112,38 +95,6 @@ std::wstring TrimErrorText(std::wstring text) {
 }
 
 } // namespace
-
-bool IsTheDevice(const PresentDevice& device) {
-    return std::any_of(device.hardwareIds.begin(), device.hardwareIds.end(),
-                       [](const std::wstring& id) { return EqualIgnoringCase(id, DeviceHardwareId); });
-}
-
-bool RunsOnTheDriver(const PresentDevice& device) { return EqualIgnoringCase(device.service, DriverService); }
-
-std::optional<DeviceVerdict> JudgeDevices(const std::optional<std::vector<PresentDevice>>& devices) {
-    if (!devices) return std::nullopt;
-    bool found = false;
-    bool restart = false;
-    for (const PresentDevice& device : *devices) {
-        if (!IsTheDevice(device)) continue;
-        found = true;
-        // A device without a driver has a problem code too; the missing driver says more.
-        if (device.service.empty()) return DeviceVerdict{false, L"Device JUV VCOM has no driver"};
-        if (!RunsOnTheDriver(device))
-            return DeviceVerdict{false, L"Device JUV VCOM still uses driver " + device.service};
-        // The driver is in place; only a restart of Windows stands between it and the device,
-        // for instance while another program keeps the device's port open.
-        if (device.needsRestart || device.problem == ProblemNeedRestart) {
-            restart = true;
-            continue;
-        }
-        if (device.problem != 0)
-            return DeviceVerdict{false, L"Device JUV VCOM problem code " + Decimal(device.problem)};
-    }
-    if (!found) return DeviceVerdict{true, L"Driver installed; device JUV VCOM not connected"};
-    if (restart) return DeviceVerdict{true, L"Driver installed; restart Windows to finish", true};
-    return DeviceVerdict{true, L"Device JUV VCOM is using driver libusb0"};
-}
 
 std::wstring InOutErrorMessage(std::uint32_t code, const std::wstring& path) {
     switch (code) {
@@ -278,7 +229,7 @@ void TJUVDriverForm::InstallDriver() {
 
     // The tool exits with 0 also when it only prepared the driver for a device that is not
     // there, or when the device stayed on another driver: Windows has the last word.
-    ShowVerdict(failure ? DeviceVerdict{false, *failure} : AskTheDevice());
+    ShowVerdict(failure ? DeviceVerdict{false, *failure} : AskTheDevice(s_.devices, s_.processes));
 }
 
 void TJUVDriverForm::RemoveDriver() {
@@ -302,21 +253,6 @@ void TJUVDriverForm::ShowVerdict(const DeviceVerdict& verdict) {
                           verdict.status);
     // The command line is asked again rather than trusting what creation saw.
     if (Unattended()) s_.ui.CloseMainWindow();
-}
-
-DeviceVerdict TJUVDriverForm::AskTheDevice() {
-    std::optional<DeviceVerdict> failed;
-    for (int look = 0;; ++look) {
-        const std::optional<DeviceVerdict> verdict = JudgeDevices(s_.devices.PresentDevices());
-        // Nothing to go on at all: the driver is in place, whether the device took it is unknown.
-        if (!verdict && !failed) return {true, L"Driver installed; device state unknown"};
-        if (verdict) {
-            if (verdict->done) return *verdict;
-            failed = verdict;
-        }
-        if (look == DeviceLooksAgain) return *failed;
-        s_.processes.Sleep(DeviceLookInterval);
-    }
 }
 
 void TJUVDriverForm::KillServer() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/DeviceVerdict.h"
 #include "app/ProgramRun.h"
 #include "platform/CommandLineService.h"
 #include "platform/DeviceService.h"
@@ -19,14 +20,6 @@
 namespace juv {
 
 class ToolFolder;
-
-// What Windows makes of the device's present state; the status text says it in words.
-struct DeviceVerdict {
-    bool done = false;
-    std::wstring status;
-    // On its new driver as soon as Windows has restarted: done, and a restart is still owed.
-    bool restartNeeded = false;
-};
 
 // The services the main window's logic works with; the entry wires the real ones, tests fakes.
 struct FormServices {
@@ -75,7 +68,6 @@ private:
     void CheckToolFolder(const std::wstring& installFolder);
     RunOutcome ExecuteTool(const std::wstring& toolPath, const std::wstring& Params);
     static std::optional<std::wstring> FailureReason(const RunOutcome& outcome);
-    DeviceVerdict AskTheDevice();
     void ElevateSelf();
     std::wstring Title();
     bool Unattended() const;
@@ -93,18 +85,6 @@ inline constexpr wchar_t SilentSwitch[] = L"/SILENT";
 // The switch that takes the driver off again instead of installing it.
 inline constexpr wchar_t UninstallSwitch[] = L"/UNINSTALL";
 
-// The device the driver is for, as Windows names it among a device's hardware IDs, and the
-// service of the driver.
-inline constexpr wchar_t DeviceHardwareId[] = L"USB\\VID_1781&PID_07F4&MI_00";
-inline constexpr wchar_t DriverService[] = L"libusb0";
-
-// A device that lists the hardware ID, and one that runs on the driver, in any letter case.
-bool IsTheDevice(const PresentDevice& device);
-bool RunsOnTheDriver(const PresentDevice& device);
-
-// A signed decimal number, as the texts show it.
-std::wstring Decimal(std::int64_t value);
-
 // Owned by whichever installer on this machine changes the driver right now, whatever its
 // session or account; an installer that only shows its window does not own it.
 inline constexpr wchar_t InstallMutexName[] = L"Global\\JUV-LibUSB-driver-install";
@@ -115,9 +95,6 @@ extern TJUVDriverForm* JUVDriverForm;
 // Scans the running processes for the server's image name. For each match it sets the main
 // window's vizavuRunning and vizAvuPID, so the last match wins; it never clears the flag.
 void FindServerProcess(ProcessService& processes);
-
-// No value while the device list cannot be read.
-std::optional<DeviceVerdict> JudgeDevices(const std::optional<std::vector<PresentDevice>>& devices);
 
 // The message of the I/O error with that system error code, for a call given path.
 std::wstring InOutErrorMessage(std::uint32_t code, const std::wstring& path);

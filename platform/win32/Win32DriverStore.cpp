@@ -56,6 +56,20 @@ std::wstring Field(const InfApi& api, INFCONTEXT& line, DWORD index) {
     return api.stringField(&line, index, value, 1024, nullptr) ? std::wstring(value) : std::wstring();
 }
 
+// A line of an INF section: its key (empty when it has none) and its fields, every %string%
+// substituted as Windows substitutes them.
+struct InfLine {
+    std::wstring key;
+    std::vector<std::wstring> fields;
+};
+
+bool ListsAny(const std::vector<std::wstring>& listed, const std::vector<std::wstring>& wanted) {
+    for (const std::wstring& id : listed)
+        for (const std::wstring& want : wanted)
+            if (SameText(id, want)) return true;
+    return false;
+}
+
 // One open INF file, closed with it.
 class InfFile {
 public:
@@ -69,58 +83,65 @@ public:
 
     bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
 
-    // The values of field index of every line of a section, or of its lines with that key.
-    std::vector<std::vector<std::wstring>> Lines(const std::wstring& section, const wchar_t* key = nullptr) const {
-        std::vector<std::vector<std::wstring>> lines;
+    // Every line of a section, or its lines with that key.
+    std::vector<InfLine> Lines(const std::wstring& section, const wchar_t* key = nullptr) const {
+        std::vector<InfLine> lines;
         INFCONTEXT line{};
         bool more = api_.firstLine(handle_, section.c_str(), key, &line);
         while (more) {
-            std::vector<std::wstring> fields;
+            // Field 0 is the key, empty for a line without one.
+            InfLine read{Field(api_, line, 0), {}};
             const DWORD count = api_.fieldCount(&line);
-            for (DWORD i = 1; i <= count; ++i) fields.push_back(Field(api_, line, i));
-            lines.push_back(std::move(fields));
+            for (DWORD i = 1; i <= count; ++i) read.fields.push_back(Field(api_, line, i));
+            lines.push_back(std::move(read));
             more = key ? api_.nextMatch(&line, key, &line) : api_.nextLine(&line, &line);
         }
         return lines;
     }
 
-    // Whether a models line lists the hardware ID, for an install that adds the service.
-    bool Installs(const std::wstring& hardwareId, const std::wstring& service) const {
-        for (const auto& manufacturer : Lines(L"Manufacturer")) {
-            if (manufacturer.empty()) continue;
+    // The models lines that list one of the hardware IDs, under their manufacturer's name.
+    std::vector<PackageModel> Models(const std::vector<std::wstring>& hardwareIds) const {
+        std::vector<PackageModel> found;
+        for (const InfLine& manufacturer : Lines(L"Manufacturer")) {
+            if (manufacturer.fields.empty()) continue;
             // The models section, plain and with each platform it is decorated for.
-            std::vector<std::wstring> models{manufacturer[0]};
-            for (std::size_t i = 1; i < manufacturer.size(); ++i) models.push_back(manufacturer[0] + L"." + manufacturer[i]);
-            for (const std::wstring& section : models)
-                for (const auto& model : Lines(section)) {
-                    if (model.empty()) continue;
-                    for (std::size_t i = 1; i < model.size(); ++i)
-                        if (SameText(model[i], hardwareId) && AddsService(model[0], service)) return true;
+            const std::wstring& plain = manufacturer.fields[0];
+            std::vector<std::wstring> sections{plain};
+            for (std::size_t i = 1; i < manufacturer.fields.size(); ++i)
+                sections.push_back(plain + L"." + manufacturer.fields[i]);
+            for (const std::wstring& section : sections)
+                for (const InfLine& model : Lines(section)) {
+                    if (model.fields.empty()) continue;
+                    std::vector<std::wstring> ids(model.fields.begin() + 1, model.fields.end());
+                    if (!ListsAny(ids, hardwareIds)) continue;
+                    found.push_back({manufacturer.key, model.key, std::move(ids), Services(model.fields[0])});
                 }
         }
-        return false;
+        return found;
     }
 
 private:
-    bool AddsService(const std::wstring& install, const std::wstring& service) const {
+    // The services an install section adds, plain and for each platform it may be decorated for.
+    std::vector<std::wstring> Services(const std::wstring& install) const {
+        std::vector<std::wstring> services;
         for (const wchar_t* platform : {L"", L".NT", L".NTx86", L".NTamd64", L".NTarm64"})
-            for (const auto& add : Lines(install + platform + L".Services", L"AddService"))
-                if (!add.empty() && SameText(add[0], service)) return true;
-        return false;
+            for (const InfLine& add : Lines(install + platform + L".Services", L"AddService"))
+                if (!add.fields.empty()) services.push_back(add.fields[0]);
+        return services;
     }
 
     const InfApi& api_;
     HINF handle_;
 };
 
-// Every package whose INF installs the service for the hardware ID.
-std::optional<std::vector<std::wstring>> ReadPackages(const std::wstring& hardwareId, const std::wstring& service) {
+// Every package with a models line for one of the hardware IDs.
+std::optional<std::vector<DriverPackage>> ReadPackages(const std::vector<std::wstring>& hardwareIds) {
     const InfApi api;
     const std::wstring folder = WindowsFolder();
     if (!api.Complete() || folder.empty()) return std::nullopt;
     WIN32_FIND_DATAW data;
     UniqueFindHandle search(NullIfInvalid(::FindFirstFileW((folder + L"\\INF\\oem*.inf").c_str(), &data)));
-    std::vector<std::wstring> packages;
+    std::vector<DriverPackage> packages;
     if (!search) {
         if (::GetLastError() == ERROR_FILE_NOT_FOUND) return packages;
         return std::nullopt;
@@ -128,7 +149,9 @@ std::optional<std::vector<std::wstring>> ReadPackages(const std::wstring& hardwa
     do {
         if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
         const InfFile inf(api, folder + L"\\INF\\" + data.cFileName);
-        if (inf.IsOpen() && inf.Installs(hardwareId, service)) packages.emplace_back(data.cFileName);
+        if (!inf.IsOpen()) continue;
+        std::vector<PackageModel> models = inf.Models(hardwareIds);
+        if (!models.empty()) packages.push_back({data.cFileName, std::move(models)});
     } while (::FindNextFileW(search.get(), &data));
     return packages;
 }
@@ -140,17 +163,17 @@ bool RunningUnderWow64() {
 
 } // namespace
 
-std::optional<std::vector<std::wstring>> Win32DriverStore::PackagesFor(const std::wstring& hardwareId,
-                                                                       const std::wstring& service) {
+std::optional<std::vector<DriverPackage>>
+Win32DriverStore::PackagesListing(const std::vector<std::wstring>& hardwareIds) {
     // One INF file after another, hundreds on a machine that has seen many devices: read on a
     // thread of its own while the window answers; one that outlasts the limit finishes alone.
     struct Read final : ThreadWork {
-        Read(const std::wstring& hardwareId, const std::wstring& service) : hardwareId(hardwareId), service(service) {}
-        void Run() override { packages = ReadPackages(hardwareId, service); }
-        std::wstring hardwareId, service;
-        std::optional<std::vector<std::wstring>> packages;
+        explicit Read(const std::vector<std::wstring>& hardwareIds) : hardwareIds(hardwareIds) {}
+        void Run() override { packages = ReadPackages(hardwareIds); }
+        std::vector<std::wstring> hardwareIds;
+        std::optional<std::vector<DriverPackage>> packages;
     };
-    const auto read = RunOffTheWindowThread(std::make_unique<Read>(hardwareId, service), StoreReadLimit);
+    const auto read = RunOffTheWindowThread(std::make_unique<Read>(hardwareIds), StoreReadLimit);
     if (!read) return std::nullopt;
     return std::move(read->packages);
 }

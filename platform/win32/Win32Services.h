@@ -115,8 +115,7 @@ private:
 
 class Win32DriverStore final : public DriverStore {
 public:
-    std::optional<std::vector<std::wstring>> PackagesFor(const std::wstring& hardwareId,
-                                                         const std::wstring& service) override;
+    std::optional<std::vector<DriverPackage>> PackagesListing(const std::vector<std::wstring>& hardwareIds) override;
     std::optional<std::wstring> PnpUtilUsage() override;
     std::unique_ptr<ProcessObject> StartPnpUtil(const std::wstring& arguments) override;
 

@@ -6,6 +6,13 @@ namespace {
 using Texts = std::vector<std::wstring>;
 
 const std::wstring HardwareId = L"USB\\VID_1781&PID_07F4&MI_00";
+const std::wstring Generic = L"USB\\MS_COMP_LIBUSB0";
+const std::wstring Vendor = L"Quellbrand Industrie-Elektronik oHG";
+
+PackageModel Model(std::wstring id, std::wstring service = L"libusb0", std::wstring manufacturer = L"Maker",
+                   std::wstring name = L"Device") {
+    return {std::move(manufacturer), std::move(name), {std::move(id)}, {std::move(service)}};
+}
 
 PresentDevice Node(std::wstring instanceId, std::wstring service = L"libusb0", std::wstring id = HardwareId) {
     PresentDevice node;
@@ -26,9 +33,9 @@ protected:
             Node(L"USB\\VID_1781&PID_07F4&MI_00\\6&1&0&1"), Node(L"usb\\vid_1781&pid_07f4&mi_00\\6&2&0&2"),
             Node(L"USB\\VID_1781&PID_07F4&MI_00\\6&3&0&3", L"usbser"),
             Node(L"USB\\VID_0000&PID_0001\\1", L"libusb0", L"USB\\VID_0000&PID_0001")};
-        store.packages[L"oem12.inf"] = {{L"usb\\vid_1781&pid_07f4&mi_00"}, L"LIBUSB0"};
-        store.packages[L"oem3.inf"] = {{L"USB\\VID_0000&PID_0001"}, L"libusb0"};
-        store.packages[L"oem7.inf"] = {{HardwareId}, L"usbser"};
+        store.packages[L"oem12.inf"] = {Model(L"usb\\vid_1781&pid_07f4&mi_00", L"LIBUSB0")};
+        store.packages[L"oem3.inf"] = {Model(L"USB\\VID_0000&PID_0001")};
+        store.packages[L"oem7.inf"] = {Model(HardwareId, L"usbser")};
     }
     ~RemovalTest() override {
         EXPECT_EQ(store.processHandles.Open(), 0);
@@ -66,6 +73,43 @@ TEST_F(RemovalTest, RemovesThisDevicesNodesOnTheDriverThenItsPackageAndNothingEl
     EXPECT_EQ(store.usageQueries, 1);
     EXPECT_EQ(ui.status, L"Driver not installed; nothing to remove");
     EXPECT_TRUE(ui.closed);
+}
+
+TEST_F(RemovalTest, GenericPackageGoesOnlyUnderTheInstallersNamesAsWindowsComparesThem) {
+    store.packages = {
+        // Ours, as Windows reads the names after substituting the INF's strings, in any letter
+        // case; and a package with both models, deleted once.
+        {L"oem20.inf", {Model(Generic, L"libusb0", Vendor, L"JUV VCOM")}},
+        {L"oem21.inf",
+         {Model(L"usb\\ms_comp_libusb0", L"LIBUSB0", L"QUELLBRAND INDUSTRIE-ELEKTRONIK OHG", L"juv vcom")}},
+        {L"oem22.inf", {Model(HardwareId), Model(Generic, L"libusb0", Vendor, L"JUV VCOM")}},
+        // Other makers' generic packages, names not substituted, ours for another driver or ID.
+        {L"oem30.inf", {Model(Generic, L"libusb0", L"Other Maker", L"JUV VCOM")}},
+        {L"oem31.inf", {Model(Generic, L"libusb0", Vendor, L"JUV VCOM 2")}},
+        {L"oem32.inf", {Model(Generic, L"libusb0", Vendor + L" ", L"JUV VCOM")}},
+        {L"oem33.inf", {Model(Generic, L"libusb0", L"%VendorName%", L"%DeviceName%")}},
+        {L"oem34.inf", {Model(Generic, L"WinUSB", Vendor, L"JUV VCOM")}},
+        {L"oem35.inf", {Model(L"USB\\MS_COMP_WINUSB", L"libusb0", Vendor, L"JUV VCOM")}},
+    };
+    Run();
+    EXPECT_EQ(store.runs, (Texts{L"/remove-device \"USB\\VID_1781&PID_07F4&MI_00\\6&1&0&1\"",
+                                 L"/remove-device \"usb\\vid_1781&pid_07f4&mi_00\\6&2&0&2\"",
+                                 L"/delete-driver oem20.inf /uninstall /force",
+                                 L"/delete-driver oem21.inf /uninstall /force",
+                                 L"/delete-driver oem22.inf /uninstall /force"}));
+    EXPECT_EQ(ui.label, L"DONE!");
+    EXPECT_EQ(ui.status, L"Driver removed");
+    Texts left;
+    for (const auto& [inf, models] : store.packages) left.push_back(inf);
+    EXPECT_EQ(left, (Texts{L"oem30.inf", L"oem31.inf", L"oem32.inf", L"oem33.inf", L"oem34.inf", L"oem35.inf"}));
+
+    // A generic package of ours that pnputil leaves in place is not done.
+    store.packages[L"oem20.inf"] = {Model(Generic, L"libusb0", Vendor, L"JUV VCOM")};
+    store.changesNothing = true;
+    store.runs.clear();
+    Run();
+    EXPECT_EQ(store.runs, Texts{L"/delete-driver oem20.inf /uninstall /force"});
+    EXPECT_EQ(ui.status, L"Driver still in the driver store (oem20.inf)");
 }
 
 TEST_F(RemovalTest, OlderPnpUtilsAreUsedForWhatTheyCanDo) {

@@ -239,15 +239,20 @@ std::wstring Subject(const std::wstring& arguments, const std::wstring& command)
 
 } // namespace
 
-std::optional<std::vector<std::wstring>> FakeDriverStore::PackagesFor(const std::wstring& hardwareId,
-                                                                      const std::wstring& service) {
+std::optional<std::vector<DriverPackage>>
+FakeDriverStore::PackagesListing(const std::vector<std::wstring>& hardwareIds) {
     if (unreadable) return std::nullopt;
-    std::vector<std::wstring> found;
-    for (const auto& [inf, package] : packages)
-        if (SameIgnoringCase(package.service, service) &&
-            std::any_of(package.hardwareIds.begin(), package.hardwareIds.end(),
-                        [&](const std::wstring& id) { return SameIgnoringCase(id, hardwareId); }))
-            found.push_back(inf);
+    std::vector<DriverPackage> found;
+    for (const auto& [inf, models] : packages) {
+        DriverPackage package{inf, {}};
+        for (const PackageModel& model : models)
+            if (std::any_of(model.hardwareIds.begin(), model.hardwareIds.end(), [&](const std::wstring& id) {
+                    return std::any_of(hardwareIds.begin(), hardwareIds.end(),
+                                       [&](const std::wstring& wanted) { return SameIgnoringCase(id, wanted); });
+                }))
+                package.models.push_back(model);
+        if (!package.models.empty()) found.push_back(std::move(package));
+    }
     return found;
 }
 

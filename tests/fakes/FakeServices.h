@@ -267,14 +267,9 @@ public:
 // is asked, to the packages and to the devices' nodes, unless told to fail.
 class FakeDriverStore final : public DriverStore {
 public:
-    struct Package {
-        std::vector<std::wstring> hardwareIds;
-        std::wstring service;
-    };
-
     explicit FakeDriverStore(FakeDevices& devices) : devices_(devices) {}
 
-    std::map<std::wstring, Package> packages; // by their INF's name
+    std::map<std::wstring, std::vector<PackageModel>> packages; // their models by their INF's name
     bool unreadable = false;
     // A pnputil of Windows 10 2004 or later; older ones lack one command or both.
     std::optional<std::wstring> usage =
@@ -286,8 +281,7 @@ public:
     int usageQueries = 0;
     HandleCount processHandles;
 
-    std::optional<std::vector<std::wstring>> PackagesFor(const std::wstring& hardwareId,
-                                                         const std::wstring& service) override;
+    std::optional<std::vector<DriverPackage>> PackagesListing(const std::vector<std::wstring>& hardwareIds) override;
     std::optional<std::wstring> PnpUtilUsage() override {
         ++usageQueries;
         return usage;

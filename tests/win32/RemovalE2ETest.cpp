@@ -27,20 +27,41 @@ bool Wow64() {
 }
 
 // A driver package as Windows publishes it, for one hardware ID and one service.
+std::string PackageText(const std::string& hardwareId, const std::string& service) {
+    return "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=USBDevice\r\n"
+           "ClassGuid={88BAE032-5A81-49F0-BC3D-A4FF138216D6}\r\nProvider=%P%\r\n\r\n"
+           "[Manufacturer]\r\n%P%=Devices, NTx86, NTamd64\r\n\r\n"
+           "[Devices.NTx86]\r\n%D%=DriverInstall, " + hardwareId + "\r\n\r\n"
+           "[Devices.NTamd64]\r\n%D%=DriverInstall, " + hardwareId + "\r\n\r\n"
+           "[DriverInstall]\r\n\r\n[DriverInstall.Services]\r\nAddService = " + service +
+           ", 0x00000002, DriverService\r\n\r\n[DriverService]\r\nServiceType=1\r\n\r\n"
+           "[Strings]\r\nP=\"Maker\"\r\nD=\"Device\"\r\n";
+}
+
+// A libusb0 package as the tool's library writes it: the names and the ID after "USB\" come
+// from [Strings].
+std::string LibraryText(const std::string& vendor, const std::string& device, const std::string& id) {
+    std::string text = "[Version]\r\nSignature = \"$Windows NT$\"\r\nClass = USBDevice\r\n"
+                       "ClassGuid = {88BAE032-5A81-49F0-BC3D-A4FF138216D6}\r\nProvider = %VendorName%\r\n\r\n"
+                       "[Manufacturer]\r\n%VendorName% = Devices, NT, NTAMD64, NTIA64\r\n\r\n";
+    for (const char* models : {"Devices", "Devices.NT", "Devices.NTAMD64", "Devices.NTIA64"})
+        text += std::string("[") + models + "]\r\n%DeviceName% = LIBUSB_WIN32_DEV, USB\\%DeviceID%\r\n\r\n";
+    return text + "[LIBUSB_WIN32_DEV.NT]\r\n\r\n[LIBUSB_WIN32_DEV.NT.Services]\r\n"
+                  "AddService = libusb0, 0x00000002, LIBUSB_WIN32_DEV.AddService\r\n\r\n"
+                  "[LIBUSB_WIN32_DEV.AddService]\r\nServiceType = 1\r\n\r\n[Strings]\r\nVendorName = \"" +
+           vendor + "\"\r\nDeviceName = \"" + device + "\"\r\nDeviceID = \"" + id + "\"\r\n";
+}
+
+const std::string Vendor = "Quellbrand Industrie-Elektronik oHG";
+
+// A package in Windows' INF folder, for as long as the test holds it.
 class PublishedPackage {
 public:
-    PublishedPackage(const std::wstring& name, const std::string& hardwareId, const std::string& service)
-        : path_(WindowsFolder() + L"\\INF\\" + name) {
-        const std::string text = "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=USBDevice\r\n"
-                                 "ClassGuid={88BAE032-5A81-49F0-BC3D-A4FF138216D6}\r\nProvider=%P%\r\n\r\n"
-                                 "[Manufacturer]\r\n%P%=Devices, NTx86, NTamd64\r\n\r\n"
-                                 "[Devices.NTx86]\r\n%D%=DriverInstall, " + hardwareId + "\r\n\r\n"
-                                 "[Devices.NTamd64]\r\n%D%=DriverInstall, " + hardwareId + "\r\n\r\n"
-                                 "[DriverInstall]\r\n\r\n[DriverInstall.Services]\r\nAddService = " + service +
-                                 ", 0x00000002, DriverService\r\n\r\n[DriverService]\r\nServiceType=1\r\n\r\n"
-                                 "[Strings]\r\nP=\"Maker\"\r\nD=\"Device\"\r\n";
+    PublishedPackage(const std::wstring& name, const std::string& text) : path_(WindowsFolder() + L"\\INF\\" + name) {
         WriteBytes(path_, std::vector<std::uint8_t>(text.begin(), text.end()));
     }
+    PublishedPackage(const std::wstring& name, const std::string& hardwareId, const std::string& service)
+        : PublishedPackage(name, PackageText(hardwareId, service)) {}
     ~PublishedPackage() { ::DeleteFileW(path_.c_str()); }
     PublishedPackage(const PublishedPackage&) = delete;
     PublishedPackage& operator=(const PublishedPackage&) = delete;
@@ -87,8 +108,12 @@ protected:
 };
 
 TEST_F(RemovalTest, SilentRemovalTakesThisDevicesPackageAndNodesAndNothingElse) {
-    const PublishedPackage ours(L"oem9101.inf", "usb\\vid_1781&pid_07f4&mi_00", "libusb0");
+    const PublishedPackage ours(L"oem9101.inf", LibraryText(Vendor, "JUV VCOM", "vid_1781&pid_07f4&mi_00"));
     const PublishedPackage other(L"oem9102.inf", "USB\\VID_0000&PID_0001", "libusb0");
+    // The generic package the install's first run leaves, and another maker's.
+    const PublishedPackage generic(L"oem9103.inf", LibraryText(Vendor, "JUV VCOM", "MS_COMP_LIBUSB0"));
+    const PublishedPackage othersGeneric(L"oem9104.inf",
+                                         LibraryText("Another Maker Ltd", "Their Device", "MS_COMP_LIBUSB0"));
     // Windows names device nodes in capitals.
     const DeviceKey port1(L"libusb0", L"USB", L"JUV-E2E-1");
     const DeviceKey port2(L"libusb0", L"USB", L"JUV-E2E-2");
@@ -104,14 +129,16 @@ TEST_F(RemovalTest, SilentRemovalTakesThisDevicesPackageAndNodesAndNothingElse) 
     EXPECT_EQ(removed.exitCode, 0u);
     EXPECT_EQ(removed.bytes, "DONE!\r\n");
     std::vector<std::wstring> runs = PnpUtilRuns();
-    ASSERT_EQ(runs.size(), 4u);
+    ASSERT_EQ(runs.size(), 5u);
     EXPECT_EQ(runs[0], L"/?");
     std::sort(runs.begin() + 1, runs.begin() + 3);
     EXPECT_EQ(runs[1], L"/remove-device " + port1.InstanceId());
     EXPECT_EQ(runs[2], L"/remove-device " + port2.InstanceId());
+    std::sort(runs.begin() + 3, runs.end());
     EXPECT_EQ(runs[3], L"/delete-driver oem9101.inf /uninstall /force");
-    EXPECT_FALSE(ours.Exists());
-    EXPECT_TRUE(other.Exists());
+    EXPECT_EQ(runs[4], L"/delete-driver oem9103.inf /uninstall /force");
+    EXPECT_FALSE(ours.Exists() || generic.Exists());
+    EXPECT_TRUE(other.Exists() && othersGeneric.Exists());
     EXPECT_FALSE(port1.Exists() || port2.Exists());
     EXPECT_TRUE(Runs().empty()); // no tool ran
     EXPECT_EQ(::GetFileAttributesW(InstallFolder().c_str()), INVALID_FILE_ATTRIBUTES);
@@ -120,7 +147,7 @@ TEST_F(RemovalTest, SilentRemovalTakesThisDevicesPackageAndNodesAndNothingElse) 
     const ChildResult again = Silently(L"-uninstall /silent");
     EXPECT_EQ(again.exitCode, 0u);
     EXPECT_TRUE(PnpUtilRuns().empty());
-    EXPECT_TRUE(other.Exists());
+    EXPECT_TRUE(other.Exists() && othersGeneric.Exists());
 }
 
 TEST_F(RemovalTest, SilentRemovalEndsWithPnpUtilsVerdict) {
@@ -140,6 +167,7 @@ TEST_F(RemovalTest, SilentRemovalEndsWithPnpUtilsVerdict) {
 
 TEST_F(RemovalTest, WindowShowsTheRemovalAndStaysUnlessAuto) {
     const PublishedPackage ours(L"oem9101.inf", "USB\\VID_1781&PID_07F4&MI_00", "libusb0");
+    const PublishedPackage generic(L"oem9103.inf", LibraryText(Vendor, "JUV VCOM", "MS_COMP_LIBUSB0"));
     PnpUtilMode(L"hang:3000");
     {
         const auto program = Start(L"/UNINSTALL");
@@ -148,6 +176,7 @@ TEST_F(RemovalTest, WindowShowsTheRemovalAndStaysUnlessAuto) {
         EXPECT_EQ(program->LabelText(), L"Removing driver");
         ASSERT_TRUE(program->WaitForLabel(L"DONE!"));
         EXPECT_EQ(program->StatusText(), L"Driver removed");
+        EXPECT_FALSE(ours.Exists() || generic.Exists());
         ::Sleep(1500);
         DWORD exitCode = 99;
         EXPECT_FALSE(program->WaitForExit(0, exitCode)) << "closed without /AUTO";
