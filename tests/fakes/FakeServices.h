@@ -261,6 +261,9 @@ public:
     // Every node Windows keeps, present or not.
     std::optional<std::vector<PresentDevice>> known = std::vector<PresentDevice>{};
     std::optional<std::vector<PresentDevice>> KnownDevices() override { return known; }
+
+    int busyFor = 0; // Windows installs devices of its own until asked this many more times
+    bool InstallsPending() override { return busyFor > 0 && busyFor-- > 0; }
 };
 
 // The driver store as a set of published packages, and pnputil as a program that does what it
