@@ -19,8 +19,9 @@ bool Mentions(std::wstring usage, std::wstring command) {
 
 } // namespace
 
-DriverRemoval::DriverRemoval(DriverStore& store, DeviceService& devices, UserInterface& ui)
-    : store_(store), devices_(devices), ui_(ui) {}
+DriverRemoval::DriverRemoval(DriverStore& store, DeviceService& devices, ProcessService& processes,
+                             UserInterface& ui)
+    : store_(store), devices_(devices), processes_(processes), ui_(ui) {}
 
 std::optional<std::vector<std::wstring>> DriverRemoval::NodesOnTheDriver() {
     const std::optional<std::vector<PresentDevice>> known = devices_.KnownDevices();
@@ -69,6 +70,9 @@ DeviceVerdict DriverRemoval::Run() {
 
 std::optional<std::wstring> DriverRemoval::RunPnpUtil(const std::wstring& arguments, const std::wstring& subject,
                                                       bool& restart) {
+    // Windows' own device installs go first: pnputil's work on the same devices and packages
+    // would wait for them or get in their way.
+    AwaitWindowsInstalls(devices_, processes_, ui_);
     ui_.SetStatusText(L"Execute: pnputil " + arguments);
     const std::unique_ptr<ProcessObject> process = store_.StartPnpUtil(arguments);
     if (!process) return L"Cannot start pnputil";

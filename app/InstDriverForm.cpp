@@ -44,6 +44,10 @@ constexpr auto DeviceLookInterval = 500ms;
 // Windows' problem code of a device that runs on its new driver only after Windows restarted.
 constexpr std::uint32_t ProblemNeedRestart = 14;
 
+// The tool's code for "another driver installation is pending", -9: Windows was installing a
+// device when the tool asked it.
+constexpr std::uint32_t InstallationPending = 0xFFFFFFF7;
+
 // The meanings the driver-installer library gives its result codes.
 const wchar_t* ToolCodeMeaning(std::int32_t code) {
     switch (code) {
@@ -273,7 +277,14 @@ void TJUVDriverForm::InstallDriver() {
     } else {
         s_.ui.SetLabelText(L"Installing driver");
         CheckToolFolder(installFolder);
-        failure = FailureReason(ExecuteTool(toolPath, SecondCommandLine));
+        RunOutcome installed = ExecuteTool(toolPath, SecondCommandLine);
+        // Windows began to install a device between its last answer and the tool's question (the
+        // device itself, plugged in a moment ago, say): once it has finished, one more try.
+        if (installed.kind == RunOutcome::Kind::Ended && installed.exitCode == InstallationPending) {
+            CheckToolFolder(installFolder);
+            installed = ExecuteTool(toolPath, SecondCommandLine);
+        }
+        failure = FailureReason(installed);
     }
 
     // The tool exits with 0 also when it only prepared the driver for a device that is not
@@ -284,7 +295,7 @@ void TJUVDriverForm::InstallDriver() {
 void TJUVDriverForm::RemoveDriver() {
     KillServer();
     s_.ui.SetLabelText(L"Removing driver");
-    ShowVerdict(DriverRemoval(s_.store, s_.devices, s_.ui).Run());
+    ShowVerdict(DriverRemoval(s_.store, s_.devices, s_.processes, s_.ui).Run());
 }
 
 void TJUVDriverForm::ShowVerdict(const DeviceVerdict& verdict) {
@@ -433,6 +444,8 @@ void TJUVDriverForm::WriteToolFile(ToolFolder& folder, const std::wstring& toolP
 
 RunOutcome TJUVDriverForm::ExecuteTool(const std::wstring& toolPath, const std::wstring& Params) {
     using Kind = RunOutcome::Kind;
+    // The tool asks Windows once whether it installs a device and gives up at once if so.
+    AwaitWindowsInstalls(s_.devices, s_.processes, s_.ui);
     s_.ui.SetStatusText(L"Execute: \"" + toolPath + L"\" " + Params);
     const std::unique_ptr<ProcessObject> process = s_.processes.StartProgram(toolPath, Params, StartWindow::Normal);
     if (!process) return {Kind::NotStarted};

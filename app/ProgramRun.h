@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/DeviceService.h"
 #include "platform/ProcessService.h"
 #include "platform/UserInterface.h"
 
@@ -16,5 +17,9 @@ struct RunOutcome {
 // Waits up to 60 s for the started program, the taskbar showing progress meanwhile; the wait
 // itself keeps the window alive. A program still running when the time is up is left running.
 RunOutcome AwaitRun(ProcessObject& process, UserInterface& ui);
+
+// Waits, up to 5 minutes, until Windows installs no device any more: it refuses a driver install
+// while one is under way. Then the run goes ahead whatever Windows says.
+void AwaitWindowsInstalls(DeviceService& devices, ProcessService& processes, UserInterface& ui);
 
 } // namespace juv

@@ -155,10 +155,11 @@ TEST_F(InstallTest, MissingDriverFolderAfterTheFirstRunFailsWithoutASecondRun) {
 }
 
 TEST_F(InstallTest, FirstRunsExitCodeIsNoVerdict) {
-    processes.behaviours = {ExitsWith(0xFFFFFFFF, processes.defaultBehaviour.effect),
+    processes.behaviours = {ExitsWith(0xFFFFFFF7, processes.defaultBehaviour.effect),
                         processes.defaultBehaviour};
     Run();
     EXPECT_EQ(ui.label, L"DONE!");
+    EXPECT_EQ(Params(), (Texts{FirstRun, SecondRun})); // not even Windows' refusal is run again
 }
 
 TEST_F(InstallTest, SecondRunThatDidNotSucceedIsReportedAndTheWindowStaysOpen) {
@@ -193,6 +194,17 @@ TEST_F(InstallTest, HangingRunShowsTimeoutAndTheSequenceGoesOn) {
     EXPECT_EQ(ui.statuses, (Texts{L"TEST wdi-simple 0 KB", L"Install...", L"Execute: \"" + ToolPath + L"\" " + FirstRun,
                                   L"Wait Timeout!", L"Execute: \"" + ToolPath + L"\" " + SecondRun,
                                   L"Driver installed; device JUV VCOM not connected"}));
+    EXPECT_EQ(ui.label, L"DONE!");
+}
+
+// Windows refuses a driver install while it installs a device itself, as it does right after
+// the device was plugged in.
+TEST_F(InstallTest, EachRunWaitsUpToFiveMinutesForWindowsAndARefusedInstallRunIsTriedOnceMore) {
+    devices.busyFor = 5;
+    processes.behaviours = {processes.defaultBehaviour, ExitsWith(0xFFFFFFF7, [this] { devices.busyFor = 1000; })};
+    Run();
+    EXPECT_EQ(processes.startTimes, (std::vector<std::chrono::milliseconds>{2500ms, 2500ms, 2500ms + 5min}));
+    EXPECT_EQ(ui.statuses.at(2), L"Waiting for Windows to finish installing devices");
     EXPECT_EQ(ui.label, L"DONE!");
 }
 
@@ -248,10 +260,10 @@ TEST_F(InstallTest, DeviceDecidesTheVerdictAfterASuccessfulInstallRun) {
     // A failed install run is the verdict: Windows is not asked.
     devices.looks = 0;
     files.nodes.erase(FakeFileSystem::Key(DriverFolder));
-    processes.behaviours = {processes.defaultBehaviour, ExitsWith(0xFFFFFFF7)};
+    processes.behaviours = {processes.defaultBehaviour, ExitsWith(5)};
     ui = FakeUserInterface{};
     Run();
-    EXPECT_EQ(ui.status, L"Tool failed with exit code -9 (another driver installation is pending)");
+    EXPECT_EQ(ui.status, L"Tool failed with exit code 5");
     EXPECT_EQ(devices.looks, 0);
 }
 
@@ -267,7 +279,7 @@ TEST_F(InstallTest, ToolCodesAreExplainedWhereTheLibraryDocumentsThem) {
         {-20, L""}, {-98, L""}, {1, L""}, {3, L""}, {-1073741819, L""}};
     for (const auto& [code, meaning] : table) {
         files.AddDirectory(DriverFolder);
-        processes.behaviours = {ExitsWith(static_cast<std::uint32_t>(code))};
+        processes.behaviours = {ExitsWith(static_cast<std::uint32_t>(code)), ExitsWith(static_cast<std::uint32_t>(code))};
         ui = FakeUserInterface{};
         Run();
         EXPECT_EQ(ui.status, L"Tool failed with exit code " + std::to_wstring(code) + meaning);

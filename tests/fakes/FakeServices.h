@@ -141,6 +141,7 @@ public:
     std::vector<std::chrono::milliseconds> runWaits; // every wait for a started program
     HandleCount runHandles;
     std::chrono::milliseconds slept{0};
+    std::vector<std::chrono::milliseconds> startTimes; // of each started program, in time slept
 
     FakeProcess& Add(std::uint32_t id, std::wstring exeFile);
     bool Running(std::uint32_t id) const;

@@ -7,7 +7,8 @@
 //                 file named by the log's name and ".running" exists
 //   crash         make "usb_driver", then die of an unhandled access violation
 //   spam:N        make "usb_driver", write N bytes to standard output, exit 0
-// A mode may carry a second part after '|' for the second run, e.g. "ok|fail:3".
+// A mode may carry further parts after '|' for the later runs, the last part for all that follow,
+// e.g. "ok|fail:3" or "ok|fail:-9|ok".
 #include <windows.h>
 
 #include <cwchar>
@@ -48,8 +49,8 @@ int wmain() {
     const std::wstring log = Environment(L"JUV_TOOL_LOG").empty() ? L"tool-log.bin" : Environment(L"JUV_TOOL_LOG");
     const int run = Record(log);
     std::wstring mode = Environment(L"JUV_TOOL_MODE");
-    const std::size_t bar = mode.find(L'|');
-    if (bar != std::wstring::npos) mode = run == 0 ? mode.substr(0, bar) : mode.substr(bar + 1);
+    for (int part = 0; part < run && mode.find(L'|') != std::wstring::npos; ++part) mode.erase(0, mode.find(L'|') + 1);
+    mode = mode.substr(0, mode.find(L'|'));
 
     if (mode == L"nofolder") return 0;
     ::CreateDirectoryW(L"usb_driver", nullptr);
