@@ -9,6 +9,8 @@ namespace {
 
 // pnputil's code for "done once Windows has restarted".
 constexpr std::uint32_t RestartRequired = 3010;
+// A pnputil run that takes longer than this has hung.
+constexpr std::chrono::minutes PnpUtilLimit{1};
 
 // pnputil names its commands untranslated in every language, and only newer ones know these.
 bool Mentions(std::wstring usage, std::wstring command) {
@@ -76,7 +78,7 @@ std::optional<std::wstring> DriverRemoval::RunPnpUtil(const std::wstring& argume
     ui_.SetStatusText(L"Execute: pnputil " + arguments);
     const std::unique_ptr<ProcessObject> process = store_.StartPnpUtil(arguments);
     if (!process) return L"Cannot start pnputil";
-    const RunOutcome outcome = AwaitRun(*process, ui_);
+    const RunOutcome outcome = AwaitRun(*process, ui_, PnpUtilLimit);
     switch (outcome.kind) {
     case RunOutcome::Kind::TimedOut: return L"Wait Timeout!";
     case RunOutcome::Kind::Ended: break;

@@ -2,8 +2,6 @@
 
 #include "platform/ScopeExit.h"
 
-#include <chrono>
-
 namespace juv {
 
 using namespace std::chrono_literals;
@@ -16,14 +14,18 @@ constexpr auto WindowsWaitLimit = 5min;
 
 } // namespace
 
-RunOutcome AwaitRun(ProcessObject& process, UserInterface& ui) {
+RunOutcome AwaitRun(ProcessObject& process, UserInterface& ui, std::chrono::minutes limit,
+                    std::wstring (*stillWorking)(std::int64_t minutes)) {
     using Kind = RunOutcome::Kind;
     ui.SetProgress(TaskbarProgress::Indeterminate);
     const ScopeExit runOver([&ui] { ui.SetProgress(TaskbarProgress::None); });
-    switch (process.Wait(60000ms)) {
-    case WaitResult::Timeout: return {Kind::TimedOut};
-    case WaitResult::Failed: return {Kind::Unknown};
-    case WaitResult::Ended: break;
+    // A minute at a time, each wait reading the window's messages throughout.
+    for (std::chrono::minutes waited{1};; ++waited) {
+        const WaitResult result = process.Wait(1min);
+        if (result == WaitResult::Ended) break;
+        if (result == WaitResult::Failed) return {Kind::Unknown};
+        if (waited >= limit) return {Kind::TimedOut};
+        if (stillWorking) ui.SetStatusText(stillWorking(waited.count()));
     }
     const std::optional<std::uint32_t> exitCode = process.ExitCode();
     if (!exitCode) return {Kind::Unknown};
