@@ -12,6 +12,8 @@ namespace {
 
 // pnputil's code for "done once Windows has restarted".
 constexpr std::uint32_t RestartRequired = 3010;
+// A pnputil run that takes longer than this has hung.
+constexpr std::chrono::minutes PnpUtilLimit{1};
 
 // pnputil names its commands untranslated in every language, and only newer ones know these.
 bool Mentions(std::wstring usage, std::wstring command) {
@@ -22,8 +24,9 @@ bool Mentions(std::wstring usage, std::wstring command) {
 
 } // namespace
 
-DriverRemoval::DriverRemoval(DriverStore& store, DeviceService& devices, UserInterface& ui)
-    : store_(store), devices_(devices), ui_(ui) {}
+DriverRemoval::DriverRemoval(DriverStore& store, DeviceService& devices, ProcessService& processes,
+                             UserInterface& ui)
+    : store_(store), devices_(devices), processes_(processes), ui_(ui) {}
 
 std::optional<std::vector<std::wstring>> DriverRemoval::PackagesOnTheDriver() {
     const auto listing = store_.PackagesListing({DeviceHardwareId, CompatibleHardwareId});
@@ -83,10 +86,13 @@ DeviceVerdict DriverRemoval::Run() {
 
 std::optional<std::wstring> DriverRemoval::RunPnpUtil(const std::wstring& arguments, const std::wstring& subject,
                                                       bool& restart) {
+    // Windows' own device installs go first: pnputil's work on the same devices and packages
+    // would wait for them or get in their way.
+    AwaitWindowsInstalls(devices_, processes_, ui_);
     ui_.SetStatusText(L"Execute: pnputil " + arguments);
     const std::unique_ptr<ProcessObject> process = store_.StartPnpUtil(arguments);
     if (!process) return L"Cannot start pnputil";
-    const RunOutcome outcome = AwaitRun(*process, ui_);
+    const RunOutcome outcome = AwaitRun(*process, ui_, PnpUtilLimit);
     switch (outcome.kind) {
     case RunOutcome::Kind::TimedOut: return L"Wait Timeout!";
     case RunOutcome::Kind::Ended: break;

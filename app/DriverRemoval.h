@@ -3,6 +3,7 @@
 #include "app/DeviceVerdict.h"
 #include "platform/DeviceService.h"
 #include "platform/DriverStore.h"
+#include "platform/ProcessService.h"
 #include "platform/UserInterface.h"
 
 #include <optional>
@@ -17,7 +18,7 @@ namespace juv {
 // is touched. Afterwards Windows is asked again: it is done only when neither is left.
 class DriverRemoval {
 public:
-    DriverRemoval(DriverStore& store, DeviceService& devices, UserInterface& ui);
+    DriverRemoval(DriverStore& store, DeviceService& devices, ProcessService& processes, UserInterface& ui);
 
     DeviceVerdict Run();
 
@@ -32,6 +33,7 @@ private:
 
     DriverStore& store_;
     DeviceService& devices_;
+    ProcessService& processes_;
     UserInterface& ui_;
 };
 

@@ -50,6 +50,13 @@ static_assert(Gives(FirstCommandLine, L"--name", DeviceName) &&
 // retried for ever with the window frozen.
 constexpr int MaxKillPasses = 20;
 
+// An install takes as long as Windows needs, minutes while it sets up a device of its own: a
+// tool run is given this long before it counts as hung.
+constexpr std::chrono::minutes ToolRunLimit{10};
+// The tool's code for "another driver installation is pending", -9: Windows was installing a
+// device when the tool asked it.
+constexpr std::uint32_t InstallationPending = 0xFFFFFFF7;
+
 // The meanings the driver-installer library gives its result codes.
 const wchar_t* ToolCodeMeaning(std::int32_t code) {
     switch (code) {
@@ -167,16 +174,22 @@ void TJUVDriverForm::ProbePayload() {
 void TJUVDriverForm::Timer1Timer() {
     // Stopped first, so that nothing inside the sequence can bring a second tick.
     s_.ui.StopTimer();
-    // A tick that someone else posts while the sequence waits starts nothing.
-    if (installing_ || !s_.shell.IsUserAnAdmin()) return;
+    // A tick that someone else posts while the sequence waits starts nothing, nor one that comes
+    // after a run left at work.
+    if (installing_ || runLeftRunning_ || !s_.shell.IsUserAnAdmin()) return;
     // The one place that chooses the work; each sequence is the whole of its kind.
     RunSequence(Removing() ? &TJUVDriverForm::RemoveDriver : &TJUVDriverForm::InstallDriver);
 }
 
 void TJUVDriverForm::RunSequence(void (TJUVDriverForm::*sequence)()) {
     MutexOwnership ownership = MutexOwnership::Unavailable;
-    // Given back after the window takes input again, on every path out of here.
-    const std::unique_ptr<HeldObject> owned = s_.sync.OwnSharedMutex(InstallMutexName, ownership);
+    // Given back after the window takes input again, on every path out of here; but after a run
+    // that was still at work when its wait ended, only when the program ends, so that no second
+    // installer starts beside it.
+    std::unique_ptr<HeldObject> owned = s_.sync.OwnSharedMutex(InstallMutexName, ownership);
+    const ScopeExit keep([&] {
+        if (runLeftRunning_) keptOwnership_ = std::move(owned);
+    });
     // A mutex the system will not give says nothing about another install: the sequence runs.
     if (ownership == MutexOwnership::OwnedElsewhere && !s_.ui.GoOnBesideAnotherInstall()) return;
     installing_ = true;
@@ -211,20 +224,28 @@ void TJUVDriverForm::InstallDriver() {
     if (const std::uint32_t error = s_.files.ChangeDirectory(installFolder))
         throw Error(InOutErrorMessage(error, installFolder), error);
 
+    std::optional<std::wstring> failure;
     if (!folder.DriverFolderPresent()) {
         s_.ui.SetLabelText(L"Creating driver");
         CheckToolFolder(installFolder);
-        // Whatever this run reports, the driver folder it leaves is what counts.
-        ExecuteTool(toolPath, FirstCommandLine);
+        // Whatever else this run reports, the driver folder it leaves is what counts. A run still
+        // at work is followed by none: the next would install beside it.
+        const RunOutcome created = ExecuteTool(toolPath, FirstCommandLine);
+        if (created.kind == RunOutcome::Kind::TimedOut) failure = FailureReason(created);
     }
 
-    std::optional<std::wstring> failure;
-    if (!folder.DriverFolderPresent()) {
-        failure = L"Driver folder missing";
-    } else {
+    if (!failure && !folder.DriverFolderPresent()) failure = L"Driver folder missing";
+    if (!failure) {
         s_.ui.SetLabelText(L"Installing driver");
         CheckToolFolder(installFolder);
-        failure = FailureReason(ExecuteTool(toolPath, SecondCommandLine));
+        RunOutcome installed = ExecuteTool(toolPath, SecondCommandLine);
+        // Windows began to install a device between its last answer and the tool's question (the
+        // device itself, plugged in a moment ago, say): once it has finished, one more try.
+        if (installed.kind == RunOutcome::Kind::Ended && installed.exitCode == InstallationPending) {
+            CheckToolFolder(installFolder);
+            installed = ExecuteTool(toolPath, SecondCommandLine);
+        }
+        failure = FailureReason(installed);
     }
 
     // The tool exits with 0 also when it only prepared the driver for a device that is not
@@ -235,7 +256,7 @@ void TJUVDriverForm::InstallDriver() {
 void TJUVDriverForm::RemoveDriver() {
     KillServer();
     s_.ui.SetLabelText(L"Removing driver");
-    ShowVerdict(DriverRemoval(s_.store, s_.devices, s_.ui).Run());
+    ShowVerdict(DriverRemoval(s_.store, s_.devices, s_.processes, s_.ui).Run());
 }
 
 void TJUVDriverForm::ShowVerdict(const DeviceVerdict& verdict) {
@@ -369,12 +390,19 @@ void TJUVDriverForm::WriteToolFile(ToolFolder& folder, const std::wstring& toolP
 
 RunOutcome TJUVDriverForm::ExecuteTool(const std::wstring& toolPath, const std::wstring& Params) {
     using Kind = RunOutcome::Kind;
+    // The tool asks Windows once whether it installs a device and gives up at once if so.
+    AwaitWindowsInstalls(s_.devices, s_.processes, s_.ui);
     s_.ui.SetStatusText(L"Execute: \"" + toolPath + L"\" " + Params);
     const std::unique_ptr<ProcessObject> process = s_.processes.StartProgram(toolPath, Params, StartWindow::Normal);
     if (!process) return {Kind::NotStarted};
-    const RunOutcome outcome = AwaitRun(*process, s_.ui);
+    const RunOutcome outcome = AwaitRun(*process, s_.ui, ToolRunLimit, [](std::int64_t minutes) {
+        return L"Still installing: the driver tool has been working for " + Decimal(minutes) + L" min";
+    });
     // The tool is left running; the caller decides what a run that did not end means.
-    if (outcome.kind == Kind::TimedOut) s_.ui.SetStatusText(L"Wait Timeout!");
+    if (outcome.kind == Kind::TimedOut) {
+        s_.ui.SetStatusText(L"Wait Timeout!");
+        runLeftRunning_ = true;
+    }
     return outcome;
 }
 

@@ -78,6 +78,10 @@ private:
     // The install sequence runs. Its waits keep the window alive, so messages, ours among them,
     // are handled meanwhile; none of them may start anything.
     bool installing_ = false;
+    // A run of the sequence was still at work when its wait ended; the install mutex then stays
+    // owned, here, until the program ends.
+    bool runLeftRunning_ = false;
+    std::unique_ptr<HeldObject> keptOwnership_;
 };
 
 // The switch of a run for deployment engines: unattended, and nothing shown at all.

@@ -27,6 +27,9 @@ public:
     // Every device node Windows keeps, present or not: a device without a serial number gets one
     // for each port it was ever plugged into.
     virtual std::optional<std::vector<PresentDevice>> KnownDevices() = 0;
+    // Windows is installing a device right now (one plugged in a moment ago, say); a driver
+    // install started meanwhile is refused. Answers at once; false when Windows cannot tell.
+    virtual bool InstallsPending() = 0;
 };
 
 } // namespace juv

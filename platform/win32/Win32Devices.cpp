@@ -81,6 +81,14 @@ const Win32Devices::Entries& Win32Devices::SetupApi() {
         found.destroyList = LookUp<decltype(found.destroyList)>(module, "SetupDiDestroyDeviceInfoList");
         found.nodeStatus = LookUp<decltype(found.nodeStatus)>(module, "CM_Get_DevNode_Status");
         found.instanceId = LookUp<decltype(found.instanceId)>(module, "SetupDiGetDeviceInstanceIdW");
+        // setupapi has always offered it; cfgmgr32 is its home on newer systems.
+        found.waitNoPendingInstalls =
+            LookUp<decltype(found.waitNoPendingInstalls)>(module, "CMP_WaitNoPendingInstallEvents");
+        if (!found.waitNoPendingInstalls) {
+            cfgmgr32_ = LoadSystemLibrary(L"cfgmgr32.dll");
+            found.waitNoPendingInstalls =
+                LookUp<decltype(found.waitNoPendingInstalls)>(cfgmgr32_.get(), "CMP_WaitNoPendingInstallEvents");
+        }
         entries_ = found;
     }
     return *entries_;
@@ -93,6 +101,14 @@ std::optional<std::vector<PresentDevice>> Win32Devices::PresentDevices() {
 }
 
 std::optional<std::vector<PresentDevice>> Win32Devices::KnownDevices() { return ListDevices(DIGCF_ALLCLASSES); }
+
+bool Win32Devices::InstallsPending() {
+    // With no time-out the question only looks at Windows' flag and returns at once, so it is
+    // asked on the window's thread. A system that cannot answer holds up nothing: the run goes
+    // ahead as it always did.
+    const auto waitNoPending = SetupApi().waitNoPendingInstalls;
+    return waitNoPending != nullptr && waitNoPending(0) == WAIT_TIMEOUT;
+}
 
 std::optional<std::vector<PresentDevice>> Win32Devices::ListDevices(unsigned long flags) {
     const Entries& api = SetupApi();

@@ -93,9 +93,10 @@ class Win32Devices final : public DeviceService {
 public:
     std::optional<std::vector<PresentDevice>> PresentDevices() override;
     std::optional<std::vector<PresentDevice>> KnownDevices() override;
+    bool InstallsPending() override;
 
     // The device functions, from the system folder on first use. Without any one of them the
-    // device list cannot be read.
+    // device list cannot be read; without the last, nothing counts as pending.
     struct Entries {
         HDEVINFO(WINAPI* getClassDevs)(const GUID*, const wchar_t*, HWND, DWORD) = nullptr;
         BOOL(WINAPI* enumInfo)(HDEVINFO, DWORD, SP_DEVINFO_DATA*) = nullptr;
@@ -103,6 +104,7 @@ public:
         BOOL(WINAPI* destroyList)(HDEVINFO) = nullptr;
         DWORD(WINAPI* nodeStatus)(ULONG*, ULONG*, DWORD, ULONG) = nullptr;
         BOOL(WINAPI* instanceId)(HDEVINFO, SP_DEVINFO_DATA*, wchar_t*, DWORD, DWORD*) = nullptr;
+        DWORD(WINAPI* waitNoPendingInstalls)(DWORD) = nullptr;
     };
 
 private:
@@ -110,6 +112,7 @@ private:
     std::optional<std::vector<PresentDevice>> ListDevices(unsigned long flags);
 
     UniqueModule setupapi_;
+    UniqueModule cfgmgr32_;
     std::optional<Entries> entries_;
 };
 

@@ -50,7 +50,10 @@ protected:
 
 TEST_F(RemovalTest, RemovesThisDevicesNodesOnTheDriverThenItsPackageAndNothingElse) {
     processes.Add(100, L"VIZAVU.EXE");
+    // Windows sets up what is left of the device after each removal, for a second: waited for.
+    store.behaviour.effect = [this] { devices.busyFor = 2; };
     Run();
+    EXPECT_EQ(std::count(ui.statuses.begin(), ui.statuses.end(), L"Waiting for Windows to finish installing devices"), 2);
     EXPECT_EQ(ui.buttonText, L" Remove Driver for JUV or QX4530");
     EXPECT_EQ(processes.terminated, std::vector<std::uint32_t>{100});
     EXPECT_EQ(store.runs, (Texts{L"/remove-device \"USB\\VID_1781&PID_07F4&MI_00\\6&1&0&1\"",

@@ -155,10 +155,11 @@ TEST_F(InstallTest, MissingDriverFolderAfterTheFirstRunFailsWithoutASecondRun) {
 }
 
 TEST_F(InstallTest, FirstRunsExitCodeIsNoVerdict) {
-    processes.behaviours = {ExitsWith(0xFFFFFFFF, processes.defaultBehaviour.effect),
+    processes.behaviours = {ExitsWith(0xFFFFFFF7, processes.defaultBehaviour.effect),
                         processes.defaultBehaviour};
     Run();
     EXPECT_EQ(ui.label, L"DONE!");
+    EXPECT_EQ(Params(), (Texts{FirstRun, SecondRun})); // not even Windows' refusal is run again
 }
 
 TEST_F(InstallTest, SecondRunThatDidNotSucceedIsReportedAndTheWindowStaysOpen) {
@@ -168,7 +169,6 @@ TEST_F(InstallTest, SecondRunThatDidNotSucceedIsReportedAndTheWindowStaysOpen) {
     };
     const Case cases[] = {
         {Refuses(), L"Cannot start wdi-simple.exe"},
-        {Hangs(), L"Wait Timeout!"},
         {ExitsWith(3), L"Tool failed with exit code 3"},
         {ExitsWith(0xFFFFFFFF), L"Tool failed with exit code -1 (input/output error)"},
         {ExitsWith(0xC0000005), L"Tool failed with exit code -1073741819"},
@@ -187,12 +187,36 @@ TEST_F(InstallTest, SecondRunThatDidNotSucceedIsReportedAndTheWindowStaysOpen) {
     }
 }
 
-TEST_F(InstallTest, HangingRunShowsTimeoutAndTheSequenceGoesOn) {
-    processes.behaviours = {Hangs(processes.defaultBehaviour.effect), processes.defaultBehaviour};
+// A run still at work after ten minutes may yet install: nothing runs beside it, from this
+// installer or another, while this one lives.
+TEST_F(InstallTest, RunStillAtWorkAfterTenMinutesEndsTheSequenceAndKeepsTheMutex) {
+    {
+        TJUVDriverForm lasting{{commandLine, shell, processes, resources, files, ui, devices, sync, store}};
+        JUVDriverForm = &lasting;
+        processes.behaviours = {Hangs(processes.defaultBehaviour.effect)};
+        lasting.FormCreate();
+        lasting.Timer1Timer();
+        EXPECT_EQ(processes.runWaits, std::vector<std::chrono::milliseconds>(10, 1min));
+        EXPECT_EQ(ui.statuses.at(3), L"Still installing: the driver tool has been working for 1 min");
+        EXPECT_EQ(ui.statuses.at(11), L"Still installing: the driver tool has been working for 9 min");
+        EXPECT_EQ(ui.statuses.at(12), L"Wait Timeout!");
+        EXPECT_EQ(ui.events.back(), L"finished: failed | Wait Timeout!");
+        EXPECT_EQ(sync.owned[InstallMutexName], 1);
+        lasting.Timer1Timer(); // a tick someone posts afterwards
+        EXPECT_EQ(Params(), Texts{FirstRun}); // though it left the driver folder
+    }
+    JUVDriverForm = &form;
+    EXPECT_EQ(sync.owned[InstallMutexName], 0);
+}
+
+// Windows refuses a driver install while it installs a device itself, as it does right after
+// the device was plugged in.
+TEST_F(InstallTest, EachRunWaitsUpToFiveMinutesForWindowsAndARefusedInstallRunIsTriedOnceMore) {
+    devices.busyFor = 5;
+    processes.behaviours = {processes.defaultBehaviour, ExitsWith(0xFFFFFFF7, [this] { devices.busyFor = 1000; })};
     Run();
-    EXPECT_EQ(ui.statuses, (Texts{L"TEST wdi-simple 0 KB", L"Install...", L"Execute: \"" + ToolPath + L"\" " + FirstRun,
-                                  L"Wait Timeout!", L"Execute: \"" + ToolPath + L"\" " + SecondRun,
-                                  L"Driver installed; device JUV VCOM not connected"}));
+    EXPECT_EQ(processes.startTimes, (std::vector<std::chrono::milliseconds>{2500ms, 2500ms, 2500ms + 5min}));
+    EXPECT_EQ(ui.statuses.at(2), L"Waiting for Windows to finish installing devices");
     EXPECT_EQ(ui.label, L"DONE!");
 }
 
@@ -248,10 +272,10 @@ TEST_F(InstallTest, DeviceDecidesTheVerdictAfterASuccessfulInstallRun) {
     // A failed install run is the verdict: Windows is not asked.
     devices.looks = 0;
     files.nodes.erase(FakeFileSystem::Key(DriverFolder));
-    processes.behaviours = {processes.defaultBehaviour, ExitsWith(0xFFFFFFF7)};
+    processes.behaviours = {processes.defaultBehaviour, ExitsWith(5)};
     ui = FakeUserInterface{};
     Run();
-    EXPECT_EQ(ui.status, L"Tool failed with exit code -9 (another driver installation is pending)");
+    EXPECT_EQ(ui.status, L"Tool failed with exit code 5");
     EXPECT_EQ(devices.looks, 0);
 }
 
@@ -267,7 +291,7 @@ TEST_F(InstallTest, ToolCodesAreExplainedWhereTheLibraryDocumentsThem) {
         {-20, L""}, {-98, L""}, {1, L""}, {3, L""}, {-1073741819, L""}};
     for (const auto& [code, meaning] : table) {
         files.AddDirectory(DriverFolder);
-        processes.behaviours = {ExitsWith(static_cast<std::uint32_t>(code))};
+        processes.behaviours = {ExitsWith(static_cast<std::uint32_t>(code)), ExitsWith(static_cast<std::uint32_t>(code))};
         ui = FakeUserInterface{};
         Run();
         EXPECT_EQ(ui.status, L"Tool failed with exit code " + std::to_wstring(code) + meaning);
@@ -322,11 +346,6 @@ TEST_F(InstallTest, TaskbarShowsProgressDuringEachRunThenTheVerdict) {
               (Texts{L"label: Extracting wdi...", L"label: Creating driver", L"progress: indeterminate", L"progress: none",
                      L"label: Installing driver", L"progress: indeterminate", L"progress: none", L"label: DONE!",
                      L"finished: done | Driver installed; device JUV VCOM not connected"}));
-    ui = FakeUserInterface{};
-    processes.behaviours = {Hangs()};
-    Run();
-    EXPECT_EQ(progressAndLabels(), (Texts{L"label: Installing driver", L"progress: indeterminate", L"progress: none",
-                                          L"label: FAILED!", L"finished: failed | Wait Timeout!"}));
     // A tool that never started showed no progress at all.
     ui = FakeUserInterface{};
     processes.behaviours = {Refuses()};

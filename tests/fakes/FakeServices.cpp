@@ -186,6 +186,7 @@ ToolBehaviour WaitFails() {
 std::unique_ptr<ProcessObject> FakeProcesses::StartProgram(const std::wstring& path, const std::wstring& parameters,
                                                            StartWindow window) {
     starts.push_back({path, parameters, window});
+    startTimes.push_back(slept);
     ToolBehaviour behaviour = defaultBehaviour;
     if (!behaviours.empty()) {
         behaviour = behaviours.front();
@@ -259,6 +260,7 @@ FakeDriverStore::PackagesListing(const std::vector<std::wstring>& hardwareIds) {
 std::unique_ptr<ProcessObject> FakeDriverStore::StartPnpUtil(const std::wstring& arguments) {
     runs.push_back(arguments);
     if (behaviour.refuse) return nullptr;
+    if (behaviour.effect) behaviour.effect();
     const bool does = !changesNothing && !behaviour.hang && (behaviour.exitCode == 0u || behaviour.exitCode == 3010u);
     if (does) {
         if (const std::wstring node = Subject(arguments, L"/remove-device"); !node.empty() && devices_.known)

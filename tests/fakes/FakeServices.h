@@ -141,6 +141,7 @@ public:
     std::vector<std::chrono::milliseconds> runWaits; // every wait for a started program
     HandleCount runHandles;
     std::chrono::milliseconds slept{0};
+    std::vector<std::chrono::milliseconds> startTimes; // of each started program, in time slept
 
     FakeProcess& Add(std::uint32_t id, std::wstring exeFile);
     bool Running(std::uint32_t id) const;
@@ -261,6 +262,9 @@ public:
     // Every node Windows keeps, present or not.
     std::optional<std::vector<PresentDevice>> known = std::vector<PresentDevice>{};
     std::optional<std::vector<PresentDevice>> KnownDevices() override { return known; }
+
+    int busyFor = 0; // Windows installs devices of its own until asked this many more times
+    bool InstallsPending() override { return busyFor > 0 && busyFor-- > 0; }
 };
 
 // The driver store as a set of published packages, and pnputil as a program that does what it

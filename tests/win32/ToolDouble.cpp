@@ -5,9 +5,12 @@
 //   nofolder      make nothing, exit 0
 //   hang:MS       make "usb_driver", then wait MS milliseconds before exiting 0; meanwhile the
 //                 file named by the log's name and ".running" exists
+//   slow:MS       the same, but make "usb_driver" only at the end
 //   crash         make "usb_driver", then die of an unhandled access violation
 //   spam:N        make "usb_driver", write N bytes to standard output, exit 0
-// A mode may carry a second part after '|' for the second run, e.g. "ok|fail:3".
+// A mode may carry further parts after '|' for the later runs, the last part for all that follow,
+// e.g. "ok|fail:3" or "ok|fail:-9|ok". A run that starts while another is at work ("hang", "slow")
+// makes the file named by the log's name and ".overlap".
 #include <windows.h>
 
 #include <cwchar>
@@ -48,17 +51,21 @@ int wmain() {
     const std::wstring log = Environment(L"JUV_TOOL_LOG").empty() ? L"tool-log.bin" : Environment(L"JUV_TOOL_LOG");
     const int run = Record(log);
     std::wstring mode = Environment(L"JUV_TOOL_MODE");
-    const std::size_t bar = mode.find(L'|');
-    if (bar != std::wstring::npos) mode = run == 0 ? mode.substr(0, bar) : mode.substr(bar + 1);
+    for (int part = 0; part < run && mode.find(L'|') != std::wstring::npos; ++part) mode.erase(0, mode.find(L'|') + 1);
+    mode = mode.substr(0, mode.find(L'|'));
+    const std::wstring running = log + L".running";
+    if (::GetFileAttributesW(running.c_str()) != INVALID_FILE_ATTRIBUTES)
+        ::CloseHandle(::CreateFileW((log + L".overlap").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
 
     if (mode == L"nofolder") return 0;
-    ::CreateDirectoryW(L"usb_driver", nullptr);
+    const bool slow = mode.rfind(L"slow:", 0) == 0;
+    if (!slow) ::CreateDirectoryW(L"usb_driver", nullptr);
     if (mode.rfind(L"fail:", 0) == 0) return std::wcstol(mode.c_str() + 5, nullptr, 10);
-    if (mode.rfind(L"hang:", 0) == 0) {
-        const std::wstring running = log + L".running";
+    if (slow || mode.rfind(L"hang:", 0) == 0) {
         ::CloseHandle(::CreateFileW(running.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
         ::Sleep(static_cast<DWORD>(std::wcstoul(mode.c_str() + 5, nullptr, 10)));
         ::DeleteFileW(running.c_str());
+        ::CreateDirectoryW(L"usb_driver", nullptr);
     }
     if (mode == L"crash") {
         // No crash dialog: the process is to end the way a crashed tool ends, with its code.
