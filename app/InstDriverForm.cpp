@@ -209,41 +209,45 @@ void TJUVDriverForm::Button1Click() {
 void TJUVDriverForm::InstallDriver() {
     KillServer();
 
-    const std::wstring exeFolder = ExtractFilePath(CommandLineParams(s_.commandLine).Param(0));
-    const std::wstring installFolder = AddBackslash(AddBackslash(exeFolder) + L"DARORED");
-    const std::wstring toolPath = installFolder + L"wdi-simple.exe";
+    const std::wstring exeFolder = AddBackslash(ExtractFilePath(CommandLineParams(s_.commandLine).Param(0)));
 
     s_.ui.SetStatusText(L"Install...");
 
     // Both held to the end of the sequence and released on every path out of it: the payload,
-    // and the folder with the tool that runs from it.
+    // and the folder with the tool that runs from it. Every path below is the folder's own.
     std::unique_ptr<Resource> payload;
-    ToolFolder folder(s_.files, installFolder);
-    ProvideTool(folder, installFolder, toolPath, payload);
+    ToolFolder folder(s_.files, exeFolder);
+    // Windows keeps a process's current folder open: given back when the sequence ends, so that
+    // a window left open keeps nobody from moving or removing the install folder.
+    const std::wstring previousDirectory = s_.files.CurrentDirectory();
+    const ScopeExit restoreDirectory([&] {
+        if (!previousDirectory.empty()) s_.files.ChangeDirectory(previousDirectory);
+    });
+    ProvideTool(folder, payload);
 
-    if (const std::uint32_t error = s_.files.ChangeDirectory(installFolder))
-        throw Error(InOutErrorMessage(error, installFolder), error);
+    if (const std::uint32_t error = s_.files.ChangeDirectory(folder.Path()))
+        throw Error(InOutErrorMessage(error, folder.Path()), error);
 
     std::optional<std::wstring> failure;
     if (!folder.DriverFolderPresent()) {
         s_.ui.SetLabelText(L"Creating driver");
-        CheckToolFolder(installFolder);
+        CheckToolFolder(folder.Path());
         // Whatever else this run reports, the driver folder it leaves is what counts. A run still
         // at work is followed by none: the next would install beside it.
-        const RunOutcome created = ExecuteTool(toolPath, FirstCommandLine);
+        const RunOutcome created = ExecuteTool(folder.ToolPath(), FirstCommandLine);
         if (created.kind == RunOutcome::Kind::TimedOut) failure = FailureReason(created);
     }
 
     if (!failure && !folder.DriverFolderPresent()) failure = L"Driver folder missing";
     if (!failure) {
         s_.ui.SetLabelText(L"Installing driver");
-        CheckToolFolder(installFolder);
-        RunOutcome installed = ExecuteTool(toolPath, SecondCommandLine);
+        CheckToolFolder(folder.Path());
+        RunOutcome installed = ExecuteTool(folder.ToolPath(), SecondCommandLine);
         // Windows began to install a device between its last answer and the tool's question (the
         // device itself, plugged in a moment ago, say): once it has finished, one more try.
         if (installed.kind == RunOutcome::Kind::Ended && installed.exitCode == InstallationPending) {
-            CheckToolFolder(installFolder);
-            installed = ExecuteTool(toolPath, SecondCommandLine);
+            CheckToolFolder(folder.Path());
+            installed = ExecuteTool(folder.ToolPath(), SecondCommandLine);
         }
         failure = FailureReason(installed);
     }
@@ -294,37 +298,25 @@ void TJUVDriverForm::KillServer() {
     if (vizavuRunning) throw Error(L"Cannot kill VIZAVU PID " + SignedDecimal(vizAvuPID));
 }
 
-void TJUVDriverForm::ProvideTool(ToolFolder& folder, const std::wstring& installFolder,
-                                 const std::wstring& toolPath, std::unique_ptr<Resource>& payload) {
-    // The tool runs with administrator rights from a folder others may be able to write, so a
-    // file already there is used only when it is exactly the payload.
+void TJUVDriverForm::ProvideTool(ToolFolder& folder, std::unique_ptr<Resource>& payload) {
+    // The tool runs with administrator rights, so a file already there is used only when it is
+    // exactly the payload, in a folder only administrators could ever change.
     if (folder.HoldFolder() && folder.ToolPresent()) {
         payload = OpenPayload();
         if (folder.HoldTool(payload->Bytes())) return;
     }
     s_.ui.SetLabelText(L"Extracting wdi...");
-    CreateInstallFolder(installFolder);
-    // A folder that could not be made leaves nothing to hold: the write below says why.
-    folder.HoldFolder();
+    CreateInstallFolder(folder);
     if (!payload) payload = OpenPayload();
-    WriteToolFile(folder, toolPath, *payload);
+    WriteToolFile(folder, *payload);
 }
 
-void TJUVDriverForm::CreateInstallFolder(const std::wstring& installFolder) {
+void TJUVDriverForm::CreateInstallFolder(ToolFolder& folder) {
+    // Something in the way that cannot be moved aside ends the sequence here: nothing may run.
     // A folder that cannot be made is reported and the sequence goes on: the extraction that
     // follows then fails with its own, more telling error.
-    try {
-        if (!DirectoryExists(s_.files, installFolder)) {
-            // The tool runs from here with administrator rights: nobody else may change it.
-            const std::uint32_t error = s_.files.MakeDirectory(installFolder, FolderAccess::AdministratorsChange);
-            // A second installer started at the same moment may have made it in between; it is
-            // held and checked like any folder found there.
-            if (error == ErrorCode::AlreadyExists && DirectoryExists(s_.files, installFolder)) return;
-            if (error != 0) throw Error(InOutErrorMessage(error, installFolder), error);
-        }
-    } catch (...) {
-        s_.ui.ShowMessageDialog(ExceptionMessage(std::current_exception()), Title());
-    }
+    if (const std::uint32_t error = folder.MakeFolder())
+        s_.ui.ShowMessageDialog(InOutErrorMessage(error, folder.Path()), Title());
 }
 
 std::unique_ptr<Resource> TJUVDriverForm::OpenPayload() {
@@ -357,7 +349,8 @@ void TJUVDriverForm::CheckToolFolder(const std::wstring& installFolder) {
     if (!first.empty()) throw Error(L"Unexpected file \"" + first + L"\" in DARORED: remove it and start again");
 }
 
-void TJUVDriverForm::WriteToolFile(ToolFolder& folder, const std::wstring& toolPath, const Resource& payload) {
+void TJUVDriverForm::WriteToolFile(ToolFolder& folder, const Resource& payload) {
+    const std::wstring toolPath = folder.ToolPath();
     const auto createError = [&](std::uint32_t code) {
         return Error(L"Datei \"" + toolPath + L"\" kann nicht erstellt werden. " +
                          TrimErrorText(s_.files.ErrorText(code)),

@@ -60,10 +60,9 @@ private:
     // "DONE!" or "FAILED!" with the reason, whichever sequence came to it.
     void ShowVerdict(const DeviceVerdict& verdict);
     void KillServer();
-    void ProvideTool(ToolFolder& folder, const std::wstring& installFolder, const std::wstring& toolPath,
-                     std::unique_ptr<Resource>& payload);
-    void CreateInstallFolder(const std::wstring& installFolder);
-    void WriteToolFile(ToolFolder& folder, const std::wstring& toolPath, const Resource& payload);
+    void ProvideTool(ToolFolder& folder, std::unique_ptr<Resource>& payload);
+    void CreateInstallFolder(ToolFolder& folder);
+    void WriteToolFile(ToolFolder& folder, const Resource& payload);
     std::unique_ptr<Resource> OpenPayload();
     void CheckToolFolder(const std::wstring& installFolder);
     RunOutcome ExecuteTool(const std::wstring& toolPath, const std::wstring& Params);
@@ -91,7 +90,7 @@ inline constexpr wchar_t UninstallSwitch[] = L"/UNINSTALL";
 
 // Owned by whichever installer on this machine changes the driver right now, whatever its
 // session or account; an installer that only shows its window does not own it.
-inline constexpr wchar_t InstallMutexName[] = L"Global\\JUV-LibUSB-driver-install";
+inline constexpr wchar_t InstallMutexName[] = L"JUV-LibUSB-driver-install";
 
 // The one main window; set by the entry as soon as the window object exists.
 extern TJUVDriverForm* JUVDriverForm;

@@ -10,17 +10,29 @@
 namespace juv {
 
 // The install folder and the tool in it, as the sequence runs the tool with administrator
-// rights. Once checked, each is held open until the object goes, on every path: nobody can
-// rename the folder away, point it elsewhere, or swap the tool between the checks and the runs.
-// A folder others may change is made the administrators' own before anything runs from it.
+// rights. Only a folder that shows it was never anyone else's is used as it is; anything else
+// found there is moved aside whole and a new folder is made, the administrators' own from its
+// first moment. Once checked or made, the folder and the tool are held open until the object
+// goes, on every path, and every later path is the one the system resolved for the held folder:
+// nobody can rename the folder away, point a path elsewhere, or swap the tool in between.
 class ToolFolder {
 public:
-    // installFolder ends with a backslash.
-    ToolFolder(FileSystem& files, const std::wstring& installFolder);
+    // exeFolder, the installer's own folder, ends with a backslash.
+    ToolFolder(FileSystem& files, const std::wstring& exeFolder);
 
-    // Holds and secures the folder when it is there; false when it is not. Throws when it is a
-    // link, cannot be held or cannot be protected.
+    // Holds the install folder when it is there and was only ever the administrators'; moves
+    // anything else of that name aside first, but a file, which stays. False when none is held.
+    // Throws when something there cannot be moved aside.
     bool HoldFolder();
+    // Makes the install folder afresh and holds it; 0, or the system's error code (AlreadyExists
+    // when a file has the name).
+    std::uint32_t MakeFolder();
+
+    // The install folder with a trailing backslash: the system's path for the held folder once it
+    // is held, where it is looked for until then.
+    const std::wstring& Path() const { return path_; }
+    std::wstring ToolPath() const;
+
     // True when a tool file is there to look at; throws when it is a link.
     bool ToolPresent();
     // Holds the tool file and compares it with the payload through that hold, so the bytes
@@ -33,16 +45,30 @@ public:
     bool DriverFolderPresent();
 
 private:
+    enum class Found { Held, Absent, File };
+    // The folder the install folder lies in: the installer's own, or one of the program data
+    // folder's, held, where the installer's volume keeps no access lists.
+    void ChoosePlace();
+    Found HoldOrMoveAside(const std::wstring& path, std::unique_ptr<HeldFolder>& held);
+    std::unique_ptr<HeldFolder> HoldAdministratorsFolder(const std::wstring& path);
+    void MoveAside(const std::wstring& path);
+    bool BornForAdministrators(HeldFolder& folder, const std::wstring& finalPath);
+    bool LinkInside(const std::wstring& folder);
+    void Resolve();
     void RefuseLink(const std::wstring& path, const std::wstring& name);
 
     FileSystem& files_;
-    std::wstring folder_, folderPath_, toolPath_, driverPath_;
+    std::wstring exeFolder_;
+    bool placeChosen_ = false;
+    std::wstring path_;
+    std::unique_ptr<HeldFolder> heldPlace_;
     std::unique_ptr<HeldFolder> heldFolder_;
     std::unique_ptr<HeldFile> heldTool_;
 };
 
-// Whether anyone but the administrators and the system owns the folder or may change it, or
-// what is made in it.
-bool NeedsTakeOver(const FolderSecurity& security);
+// Whether a folder's owner and access list show that nobody but the administrators, the system
+// and Windows' own installer could ever have changed it or what is made in it, on a volume that
+// keeps access lists of its own.
+bool OnlyAdministratorsChange(const FolderSecurity& security, const VolumeTraits& volume);
 
 } // namespace juv

@@ -70,8 +70,10 @@ int wmain(int argc, wchar_t** argv) {
     ::CreateDirectoryW(unattended.c_str(), nullptr);
     CopyTo(bin + L"ZoroDerERIDovudi.exe", installer);
     CopyTo(bin + L"installer_e2e.exe", unattended + L"ZoroDerERIDovudi.exe");
-    const std::wstring tool = unattended + L"DARORED\\wdi-simple.exe";
-    ::CreateDirectoryW((unattended + L"DARORED").c_str(), nullptr);
+    // The baselines run the tool from a folder of their own; the installer makes its DARORED
+    // afresh each time, as a folder found there is moved aside.
+    const std::wstring tool = scratch.Path() + L"tool\\wdi-simple.exe";
+    ::CreateDirectoryW((scratch.Path() + L"tool").c_str(), nullptr);
     CopyTo(bin + L"tool_double.exe", tool);
     ::SetEnvironmentVariableW(L"JUV_TOOL_LOG", (scratch.Path() + L"tool-log.bin").c_str());
     std::vector<Row> rows;
@@ -122,7 +124,7 @@ int wmain(int argc, wchar_t** argv) {
     };
     ::SetEnvironmentVariableW(L"JUV_TOOL_MODE", L"ok");
     for (int i = 0; i < runs; ++i) {
-        RemoveTree(unattended + L"DARORED\\usb_driver");
+        RemoveTree(unattended + L"DARORED");
         measureRun(unattended + L"ZoroDerERIDovudi.exe", L"/AUTO", autoInstaller);
         measureRun(bin + L"minimal_auto.exe", L"\"" + tool + L"\"", autoBaseline);
         measureRun(bin + L"same_services.exe", L"/auto \"" + tool + L"\"", autoSame);
@@ -139,7 +141,7 @@ int wmain(int argc, wchar_t** argv) {
         double cpu[2];
         const wchar_t* modes[2] = {L"ok|hang:5000", L"ok"};
         for (int m = 0; m < 2; ++m) {
-            RemoveTree(unattended + L"DARORED\\usb_driver");
+            RemoveTree(unattended + L"DARORED");
             ::SetEnvironmentVariableW(L"JUV_TOOL_MODE", modes[m]);
             RunningProgram p(unattended + L"ZoroDerERIDovudi.exe", L"/AUTO");
             ::WaitForSingleObject(p.Process(), 120000);
@@ -160,7 +162,7 @@ int wmain(int argc, wchar_t** argv) {
     std::vector<double> worstInWaits, worstWhole;
     ::SetEnvironmentVariableW(L"JUV_TOOL_MODE", L"hang:4000|hang:4000");
     for (int i = 0; i < runs; ++i) {
-        RemoveTree(unattended + L"DARORED\\usb_driver");
+        RemoveTree(unattended + L"DARORED");
         RunningProgram p(unattended + L"ZoroDerERIDovudi.exe", L"/AUTO");
         AnswerWatch answers(scratch.Path() + L"tool-log.bin.running");
         while (::WaitForSingleObject(p.Process(), 0) == WAIT_TIMEOUT) {

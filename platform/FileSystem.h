@@ -27,7 +27,7 @@ public:
 enum class ContentCheck { Same, Different, Unreadable };
 
 // Whom an owner or an access entry names, as far as the install folder is concerned.
-enum class Trustee { Administrators, System, Other };
+enum class Trustee { Administrators, System, TrustedInstaller, Other };
 
 // Rights of an access entry, with the platform's numbers; generic rights come already mapped
 // to these.
@@ -66,6 +66,12 @@ public:
     virtual ContentCheck CompareContent(std::span<const std::uint8_t> bytes) = 0;
 };
 
+// What the volume a folder lies on can keep.
+struct VolumeTraits {
+    bool accessLists = false; // it keeps access lists (not so FAT and exFAT)
+    bool remote = false;      // a network folder, whose access lists another machine keeps
+};
+
 // A folder held open so that it cannot be renamed away or deleted while held.
 class HeldFolder {
 public:
@@ -73,15 +79,11 @@ public:
     virtual bool IsLink() = 0;
     // 0, and who owns the folder and may change it.
     virtual std::uint32_t ReadSecurity(FolderSecurity& security) = 0;
-    // Makes the folder the administrators' own, changeable by administrators and the system
-    // only, and everything inside it inherit just that. 0 on success.
-    virtual std::uint32_t TakeOver() = 0;
-};
-
-// Who may change what is put into a new folder.
-enum class FolderAccess {
-    Inherited,            // as its parent says
-    AdministratorsChange, // only administrators and the system; everyone else reads and runs
+    // 0, and what its volume keeps.
+    virtual std::uint32_t ReadVolume(VolumeTraits& volume) = 0;
+    // The held folder's full path as the system resolves it, whatever links the path that
+    // found it went through, without a trailing backslash; empty when the system cannot tell.
+    virtual std::wstring FinalPath() = 0;
 };
 
 // The file operations of the install folder. Errors come back as the system's error codes,
@@ -97,9 +99,19 @@ public:
     // A directory search for the path: true when it finds an entry that is not a directory.
     virtual bool SearchFindsFile(const std::wstring& path) = 0;
 
-    // One level. An access that cannot be given leaves the folder with its parent's.
-    virtual std::uint32_t MakeDirectory(const std::wstring& path, FolderAccess access) = 0;
+    // Makes the folder (one level) and holds it in the same step, changeable by administrators
+    // and the system only from its first moment, readable and runnable by everyone: nobody can
+    // put a folder of their own there in between. Fails with AlreadyExists when anything is at
+    // path. Null on failure, with the error code in error.
+    virtual std::unique_ptr<HeldFolder> MakeHeldFolder(const std::wstring& path, std::uint32_t& error) = 0;
+    // What the volume of the folder at path keeps; 0 on success.
+    virtual std::uint32_t ReadVolume(const std::wstring& path, VolumeTraits& volume) = 0;
+    // The folder Windows keeps for all users' program data, without a trailing backslash; empty
+    // when the system cannot say.
+    virtual std::wstring ProgramDataFolder() = 0;
     virtual std::uint32_t ChangeDirectory(const std::wstring& path) = 0;
+    // The process's current folder; empty when the system cannot say.
+    virtual std::wstring CurrentDirectory() = 0;
     // The names of what lies at the top level of a folder, files and folders alike.
     virtual std::uint32_t ListFolder(const std::wstring& path, std::vector<std::wstring>& names) = 0;
 
@@ -112,6 +124,8 @@ public:
                                                    std::uint32_t& error) = 0;
     // Renames from over to, replacing a file there.
     virtual std::uint32_t MoveOver(const std::wstring& from, const std::wstring& to) = 0;
+    // Renames a file or folder (a link itself, not what it points to) to a name nothing has.
+    virtual std::uint32_t Rename(const std::wstring& from, const std::wstring& to) = 0;
     virtual std::uint32_t RemoveFile(const std::wstring& path) = 0;
 
     // The system's text for an error code.

@@ -23,8 +23,10 @@ public:
     virtual std::unique_ptr<HeldObject> CreateNamedMutex(const std::wstring& name) = 0;
 
     // Creates or opens the named mutex, which administrators and the system account of every
-    // session may open, and takes ownership of it without waiting. Non-null only when owned;
-    // destroying the result gives the ownership back and closes the handle.
+    // session may open, and takes ownership of it without waiting. It is named in a namespace
+    // only administrators' processes can make, so no other program can make it first and hold
+    // it. Non-null only when owned; destroying the result gives the ownership back and closes
+    // the handle.
     virtual std::unique_ptr<HeldObject> OwnSharedMutex(const std::wstring& name, MutexOwnership& ownership) = 0;
 };
 

@@ -24,9 +24,11 @@ constexpr auto UsageWait = 60000ms;
 // A driver store Windows has not let us read within this long counts as unreadable.
 constexpr auto StoreReadLimit = 60000ms;
 
+// The system's own Windows folder: on a Remote Desktop server the plain call may give a program a
+// folder of the user's instead.
 std::wstring WindowsFolder() {
     wchar_t folder[MAX_PATH + 1] = {};
-    const UINT length = ::GetWindowsDirectoryW(folder, MAX_PATH + 1);
+    const UINT length = ::GetSystemWindowsDirectoryW(folder, MAX_PATH + 1);
     return length > 0 && length <= MAX_PATH ? std::wstring(folder, length) : std::wstring();
 }
 

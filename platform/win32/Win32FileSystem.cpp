@@ -3,6 +3,10 @@
 #include "platform/win32/SystemLibrary.h"
 #include "platform/win32/UniqueHandle.h"
 
+#include <knownfolders.h>
+#include <objbase.h>
+#include <shlobj.h>
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -64,17 +68,26 @@ bool Win32FileSystem::SearchFindsFile(const std::wstring& path) {
     return search && (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-std::uint32_t Win32FileSystem::MakeDirectory(const std::wstring& path, FolderAccess access) {
-    if (access == FolderAccess::AdministratorsChange) {
-        if (const UniqueLocal descriptor = AdministratorsChangeDescriptor()) {
-            SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor.get(), FALSE};
-            if (::CreateDirectoryW(path.c_str(), &attributes)) return 0;
-            const DWORD error = ::GetLastError();
-            // Only a folder that is there already or has no parent is a failure of its own.
-            if (error == ERROR_ALREADY_EXISTS || error == ERROR_PATH_NOT_FOUND) return error;
-        }
-    }
-    return Result(::CreateDirectoryW(path.c_str(), nullptr));
+std::uint32_t Win32FileSystem::ReadVolume(const std::wstring& path, VolumeTraits& volume) {
+    // The folder itself, wherever links lead: that is the volume that keeps what is put there.
+    UniqueHandle folder(NullIfInvalid(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)));
+    if (!folder) return ::GetLastError();
+    return VolumeOf(folder.get(), volume);
+}
+
+std::wstring Win32FileSystem::ProgramDataFolder() {
+    // Where Windows keeps it, not what the environment says: a user can set the variable.
+    const UniqueModule shell32 = LoadSystemLibrary(L"shell32.dll");
+    using KnownFolderPath = HRESULT(WINAPI*)(REFKNOWNFOLDERID, DWORD, HANDLE, PWSTR*);
+    const auto known = LookUp<KnownFolderPath>(shell32.get(), "SHGetKnownFolderPath");
+    PWSTR path = nullptr;
+    if (known == nullptr || FAILED(known(FOLDERID_ProgramData, 0, nullptr, &path))) return {};
+    std::wstring folder = path;
+    ::CoTaskMemFree(path);
+    while (!folder.empty() && folder.back() == L'\\') folder.pop_back();
+    return folder;
 }
 
 std::uint32_t Win32FileSystem::ListFolder(const std::wstring& path, std::vector<std::wstring>& names) {
@@ -97,6 +110,16 @@ std::uint32_t Win32FileSystem::ChangeDirectory(const std::wstring& path) {
     return Result(::SetCurrentDirectoryW(path.c_str()));
 }
 
+std::wstring Win32FileSystem::CurrentDirectory() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = ::GetCurrentDirectoryW(static_cast<DWORD>(path.size()), path.data());
+        if (length == 0) return {};
+        if (length < path.size()) return path.substr(0, length);
+        path.resize(length);
+    }
+}
+
 std::unique_ptr<OutputFile> Win32FileSystem::CreateOutputFile(const std::wstring& path, std::uint32_t& error) {
     HANDLE handle = NullIfInvalid(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -110,6 +133,10 @@ std::unique_ptr<OutputFile> Win32FileSystem::CreateOutputFile(const std::wstring
 
 std::uint32_t Win32FileSystem::MoveOver(const std::wstring& from, const std::wstring& to) {
     return Result(::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
+}
+
+std::uint32_t Win32FileSystem::Rename(const std::wstring& from, const std::wstring& to) {
+    return Result(::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH));
 }
 
 std::uint32_t Win32FileSystem::RemoveFile(const std::wstring& path) { return Result(::DeleteFileW(path.c_str())); }

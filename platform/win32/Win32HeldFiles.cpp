@@ -1,5 +1,5 @@
-// The install folder and the tool, held open while the sequence runs, and the folder's access
-// list: read, judged by the logic, and taken over where others could change it.
+// The install folder and the tool, held open while the sequence runs; the folder's owner, access
+// list and volume, for the logic to judge; and a folder made and held in one step.
 #include "platform/win32/Win32Services.h"
 
 #include "platform/ScopeExit.h"
@@ -7,6 +7,7 @@
 #include "platform/win32/UniqueHandle.h"
 
 #include <aclapi.h>
+#include <winternl.h>
 
 #include <algorithm>
 #include <cstring>
@@ -30,28 +31,22 @@ constexpr DWORD FolderAccessRights = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES 
 constexpr DWORD FolderSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
 constexpr DWORD FolderFlags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
 
-// The advapi32 functions the access lists need, looked up by name: it is no DLL that Windows
+// The advapi32 function the access lists need, looked up by name: it is no DLL that Windows
 // always takes from its own folder.
 struct SecurityApi {
     UniqueModule module = LoadSystemLibrary(L"advapi32.dll");
-    decltype(&::GetSecurityDescriptorOwner) descriptorOwner =
-        LookUp<decltype(descriptorOwner)>(module.get(), "GetSecurityDescriptorOwner");
-    decltype(&::GetSecurityDescriptorDacl) descriptorDacl =
-        LookUp<decltype(descriptorDacl)>(module.get(), "GetSecurityDescriptorDacl");
     decltype(&::GetSecurityInfo) getSecurity = LookUp<decltype(getSecurity)>(module.get(), "GetSecurityInfo");
-    decltype(&::SetSecurityInfo) setSecurity = LookUp<decltype(setSecurity)>(module.get(), "SetSecurityInfo");
-    decltype(&::TreeResetNamedSecurityInfoW) treeReset =
-        LookUp<decltype(treeReset)>(module.get(), "TreeResetNamedSecurityInfoW");
-    decltype(&::OpenProcessToken) openToken = LookUp<decltype(openToken)>(module.get(), "OpenProcessToken");
-    decltype(&::LookupPrivilegeValueW) privilegeValue =
-        LookUp<decltype(privilegeValue)>(module.get(), "LookupPrivilegeValueW");
-    decltype(&::AdjustTokenPrivileges) adjustPrivileges =
-        LookUp<decltype(adjustPrivileges)>(module.get(), "AdjustTokenPrivileges");
+};
 
-    bool Complete() const {
-        return descriptorOwner && descriptorDacl && getSecurity && setSecurity && treeReset &&
-               openToken && privilegeValue && adjustPrivileges;
-    }
+// The native call that makes a folder and opens it in one step, from the one DLL every process
+// has loaded, and its translation of the native status.
+struct NativeApi {
+    using CreateFile = LONG(WINAPI*)(HANDLE*, ACCESS_MASK, void*, void*, LARGE_INTEGER*, ULONG, ULONG, ULONG, ULONG,
+                                     void*, ULONG);
+    using StatusToError = ULONG(WINAPI*)(LONG);
+    HMODULE module = ::GetModuleHandleW(L"ntdll.dll");
+    CreateFile createFile = LookUp<CreateFile>(module, "NtCreateFile");
+    StatusToError toError = LookUp<StatusToError>(module, "RtlNtStatusToDosError");
 };
 
 bool HandleIsLink(HANDLE handle) {
@@ -70,6 +65,10 @@ Trustee TrusteeOf(PSID sid) {
     if (s->SubAuthorityCount == 2 && s->SubAuthority[0] == SECURITY_BUILTIN_DOMAIN_RID &&
         s->SubAuthority[1] == DOMAIN_ALIAS_RID_ADMINS)
         return Trustee::Administrators;
+    // The service that owns Windows' own files: NT SERVICE\TrustedInstaller.
+    static const DWORD trustedInstaller[] = {80, 956008885, 3418522649, 1831038044, 1853292631, 2271478464};
+    if (s->SubAuthorityCount == 6 && std::equal(trustedInstaller, trustedInstaller + 6, s->SubAuthority))
+        return Trustee::TrustedInstaller;
     return Trustee::Other;
 }
 
@@ -108,33 +107,39 @@ std::vector<AccessEntry> EntriesOf(const ACL& acl) {
     return entries;
 }
 
-// Enables the take-ownership privilege while it lives, and puts back what was there before.
-class TakeOwnershipPrivilege {
-public:
-    explicit TakeOwnershipPrivilege(const SecurityApi& api) : api_(api) {
-        HANDLE token = nullptr;
-        if (!api.openToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return;
-        token_.reset(token);
-        TOKEN_PRIVILEGES wanted{};
-        wanted.PrivilegeCount = 1;
-        wanted.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-        if (!api.privilegeValue(nullptr, SE_TAKE_OWNERSHIP_NAME, &wanted.Privileges[0].Luid)) return;
-        DWORD length = 0;
-        enabled_ = api.adjustPrivileges(token_.get(), FALSE, &wanted, sizeof(previous_), &previous_, &length) &&
-                   ::GetLastError() == ERROR_SUCCESS;
-    }
-    ~TakeOwnershipPrivilege() {
-        if (enabled_) api_.adjustPrivileges(token_.get(), FALSE, &previous_, 0, nullptr, nullptr);
-    }
-    TakeOwnershipPrivilege(const TakeOwnershipPrivilege&) = delete;
-    TakeOwnershipPrivilege& operator=(const TakeOwnershipPrivilege&) = delete;
+} // namespace
 
-private:
-    const SecurityApi& api_;
-    UniqueHandle token_;
-    TOKEN_PRIVILEGES previous_{};
-    bool enabled_ = false;
-};
+std::wstring FinalPathOf(HANDLE handle) {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = ::GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()),
+                                                         FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (length == 0) return {};
+        if (length < path.size()) {
+            path.resize(length);
+            break;
+        }
+        path.resize(length);
+    }
+    // The system's long-path prefix is not shown to anyone, nor passed on to the tool.
+    if (path.rfind(L"\\\\?\\UNC\\", 0) == 0) return L"\\" + path.substr(7);
+    if (path.rfind(L"\\\\?\\", 0) == 0) return path.substr(4);
+    return path;
+}
+
+std::uint32_t VolumeOf(HANDLE handle, VolumeTraits& volume) {
+    DWORD flags = 0;
+    if (!::GetVolumeInformationByHandleW(handle, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0))
+        return ::GetLastError();
+    volume.accessLists = (flags & FILE_PERSISTENT_ACLS) != 0;
+    // A share, named or behind a drive letter, resolves to its server's name.
+    const std::wstring path = FinalPathOf(handle);
+    volume.remote = path.rfind(L"\\\\", 0) == 0 ||
+                    (path.size() >= 3 && ::GetDriveTypeW(path.substr(0, 3).c_str()) == DRIVE_REMOTE);
+    return 0;
+}
+
+namespace {
 
 class Win32HeldFile final : public HeldFile {
 public:
@@ -165,18 +170,19 @@ private:
 
 class Win32HeldFolder final : public HeldFolder {
 public:
-    Win32HeldFolder(HANDLE handle, std::wstring path) : handle_(handle), path_(std::move(path)) {}
+    explicit Win32HeldFolder(HANDLE handle) : handle_(handle) {}
 
     bool IsLink() override { return HandleIsLink(handle_.get()); }
 
     std::uint32_t ReadSecurity(FolderSecurity& security) override {
-        if (!api_.Complete()) return ERROR_PROC_NOT_FOUND;
+        const SecurityApi api;
+        if (!api.getSecurity) return ERROR_PROC_NOT_FOUND;
         PSID owner = nullptr;
         PACL dacl = nullptr;
         PSECURITY_DESCRIPTOR descriptor = nullptr;
-        if (const DWORD error = api_.getSecurity(handle_.get(), SE_FILE_OBJECT,
-                                                 OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
-                                                 nullptr, &dacl, nullptr, &descriptor))
+        if (const DWORD error = api.getSecurity(handle_.get(), SE_FILE_OBJECT,
+                                                OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                                                nullptr, &dacl, nullptr, &descriptor))
             return error;
         const UniqueLocal release(descriptor);
         security.owner = TrusteeOf(owner);
@@ -185,66 +191,17 @@ public:
         return 0;
     }
 
-    std::uint32_t TakeOver() override {
-        if (!api_.Complete()) return ERROR_PROC_NOT_FOUND;
-        const UniqueLocal descriptor = TakeOverDescriptor();
-        PSID owner = nullptr;
-        PACL dacl = nullptr;
-        BOOL present = FALSE, defaulted = FALSE;
-        if (!descriptor || !api_.descriptorOwner(descriptor.get(), &owner, &defaulted) ||
-            !api_.descriptorDacl(descriptor.get(), &present, &dacl, &defaulted) || owner == nullptr || dacl == nullptr)
-            return ERROR_INVALID_SECURITY_DESCR;
-        constexpr SECURITY_INFORMATION everything =
-            OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
+    std::uint32_t ReadVolume(VolumeTraits& volume) override { return VolumeOf(handle_.get(), volume); }
 
-        // On the folder that is held, through a second handle to the very same open folder, never
-        // by its path. A folder whose list shuts the administrators out needs the privilege to
-        // take its ownership; as its owner they may then set the list.
-        std::optional<TakeOwnershipPrivilege> privilege;
-        UniqueHandle writable = Reopen(WRITE_OWNER | WRITE_DAC | READ_CONTROL);
-        if (!writable && ::GetLastError() == ERROR_ACCESS_DENIED) {
-            privilege.emplace(api_);
-            UniqueHandle owning = Reopen(WRITE_OWNER);
-            if (!owning) return ::GetLastError();
-            if (const DWORD error =
-                    api_.setSecurity(owning.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, owner, nullptr, nullptr,
-                                     nullptr))
-                return error;
-            writable = Reopen(WRITE_DAC | READ_CONTROL);
-        }
-        if (!writable) return ::GetLastError();
-        if (const DWORD error = api_.setSecurity(writable.get(), SE_FILE_OBJECT, everything, owner, nullptr, dacl,
-                                                 nullptr))
-            return error;
-
-        // Everything inside: the administrators' own, its own entries dropped, so that all of it
-        // inherits just the folder's list. The held folder cannot be renamed away meanwhile.
-        const auto resetInside = [&] {
-            return api_.treeReset(path_.data(), SE_FILE_OBJECT, everything, owner, nullptr, dacl, nullptr, FALSE,
-                                  nullptr, ProgressInvokeNever, nullptr);
-        };
-        DWORD error = resetInside();
-        if (error == ERROR_ACCESS_DENIED && !privilege) {
-            privilege.emplace(api_);
-            error = resetInside();
-        }
-        return error;
-    }
+    std::wstring FinalPath() override { return FinalPathOf(handle_.get()); }
 
 private:
-    UniqueHandle Reopen(DWORD access) {
-        return UniqueHandle(NullIfInvalid(::ReOpenFile(handle_.get(), access, FolderSharing, FolderFlags)));
-    }
     UniqueHandle handle_;
-    std::wstring path_;
-    SecurityApi api_;
 };
 
 } // namespace
 
-UniqueLocal AdministratorsChangeDescriptor() { return SecurityDescriptorFromText(AdministratorsChangeAccess); }
-
-UniqueLocal TakeOverDescriptor() {
+UniqueLocal AdministratorsChangeDescriptor() {
     return SecurityDescriptorFromText((std::wstring(L"O:BA") + AdministratorsChangeAccess).c_str());
 }
 
@@ -253,7 +210,37 @@ std::unique_ptr<HeldFolder> Win32FileSystem::HoldFolder(const std::wstring& path
         ::CreateFileW(path.c_str(), FolderAccessRights, FolderSharing, nullptr, OPEN_EXISTING, FolderFlags, nullptr));
     error = handle ? 0 : ::GetLastError();
     if (!handle) return nullptr;
-    return std::make_unique<Win32HeldFolder>(handle, path);
+    return std::make_unique<Win32HeldFolder>(handle);
+}
+
+std::unique_ptr<HeldFolder> Win32FileSystem::MakeHeldFolder(const std::wstring& path, std::uint32_t& error) {
+    const NativeApi api;
+    const UniqueLocal descriptor = AdministratorsChangeDescriptor();
+    error = ERROR_PROC_NOT_FOUND;
+    if (!api.createFile || !api.toError) return nullptr;
+    error = ERROR_INVALID_SECURITY_DESCR;
+    if (!descriptor) return nullptr;
+    // The native call takes the path in the kernel's own form.
+    std::wstring name = path;
+    while (name.size() > 3 && name.back() == L'\\') name.pop_back();
+    if (name.rfind(L"\\\\?\\", 0) == 0)
+        name = L"\\??\\" + name.substr(4);
+    else if (name.rfind(L"\\\\", 0) == 0)
+        name = L"\\??\\UNC\\" + name.substr(2);
+    else
+        name = L"\\??\\" + name;
+    UNICODE_STRING unicode{static_cast<USHORT>(name.size() * sizeof(wchar_t)),
+                           static_cast<USHORT>(name.size() * sizeof(wchar_t)), name.data()};
+    OBJECT_ATTRIBUTES attributes{sizeof(attributes), nullptr, &unicode, OBJ_CASE_INSENSITIVE, descriptor.get(),
+                                 nullptr};
+    IO_STATUS_BLOCK status{};
+    HANDLE handle = nullptr;
+    const LONG result = api.createFile(&handle, FolderAccessRights, &attributes, &status, nullptr,
+                                       FILE_ATTRIBUTE_NORMAL, FolderSharing, FILE_CREATE,
+                                       FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+    error = result >= 0 ? 0 : api.toError(result);
+    if (result < 0) return nullptr;
+    return std::make_unique<Win32HeldFolder>(handle);
 }
 
 std::unique_ptr<HeldFile> Win32FileSystem::HoldFile(const std::wstring& path, std::uint32_t& error) {

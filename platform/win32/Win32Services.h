@@ -141,23 +141,32 @@ private:
     HMODULE module_;
 };
 
-// The access list of FolderAccess::AdministratorsChange; empty when the system cannot make it.
+// The administrators as owner, full control for them and the system, read and run for everyone,
+// for a folder and all that is made in it; empty when the system cannot make it.
 UniqueLocal AdministratorsChangeDescriptor();
-// The same with the administrators as owner, as a folder that others could change is given.
-UniqueLocal TakeOverDescriptor();
+
+// The full path the system resolves for an open file or folder, without the long-path prefix;
+// empty when it cannot tell.
+std::wstring FinalPathOf(HANDLE handle);
+// What the volume of an open file or folder keeps; 0 on success.
+std::uint32_t VolumeOf(HANDLE handle, VolumeTraits& volume);
 
 class Win32FileSystem final : public FileSystem {
 public:
     FileAttributes GetAttributes(const std::wstring& path) override;
     std::uint32_t OpenLinkTarget(const std::wstring& path, bool directory) override;
     bool SearchFindsFile(const std::wstring& path) override;
-    std::uint32_t MakeDirectory(const std::wstring& path, FolderAccess access) override;
+    std::unique_ptr<HeldFolder> MakeHeldFolder(const std::wstring& path, std::uint32_t& error) override;
+    std::uint32_t ReadVolume(const std::wstring& path, VolumeTraits& volume) override;
+    std::wstring ProgramDataFolder() override;
     std::uint32_t ChangeDirectory(const std::wstring& path) override;
+    std::wstring CurrentDirectory() override;
     std::uint32_t ListFolder(const std::wstring& path, std::vector<std::wstring>& names) override;
     std::unique_ptr<HeldFolder> HoldFolder(const std::wstring& path, std::uint32_t& error) override;
     std::unique_ptr<HeldFile> HoldFile(const std::wstring& path, std::uint32_t& error) override;
     std::unique_ptr<OutputFile> CreateOutputFile(const std::wstring& path, std::uint32_t& error) override;
     std::uint32_t MoveOver(const std::wstring& from, const std::wstring& to) override;
+    std::uint32_t Rename(const std::wstring& from, const std::wstring& to) override;
     std::uint32_t RemoveFile(const std::wstring& path) override;
     std::wstring ErrorText(std::uint32_t code) override;
 };

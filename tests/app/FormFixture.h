@@ -23,7 +23,10 @@ protected:
     FakeDriverStore store{devices};
     TJUVDriverForm form{{commandLine, shell, processes, resources, files, ui, devices, sync, store}};
 
-    FormTest() { JUVDriverForm = &form; }
+    FormTest() {
+        JUVDriverForm = &form;
+        processes.currentFolder = &files.currentDirectory;
+    }
     ~FormTest() override { JUVDriverForm = nullptr; }
 
     void Parameters(const std::wstring& parameters) {

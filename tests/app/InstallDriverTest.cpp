@@ -23,6 +23,7 @@ protected:
         shell.admin = true;
         resources.payload = payload;
         files.AddDirectory(L"C:\\Tools");
+        files.AddDirectory(files.currentDirectory);
         files.AddFile(commandLine.modulePath, {1, 2, 3});
         // Like the real tool, a run leaves the driver folder in its current directory.
         processes.defaultBehaviour.effect = [this] { files.AddDirectory(files.currentDirectory + L"\\usb_driver"); };
@@ -67,7 +68,8 @@ TEST_F(InstallTest, FreshInstallExtractsRunsTwiceAndEndsWithDone) {
                                   L"Execute: \"" + ToolPath + L"\" " + SecondRun,
                                   L"Driver installed; device JUV VCOM not connected"}));
     EXPECT_EQ(*files.Content(ToolPath), payload);
-    EXPECT_EQ(files.currentDirectory, InstallFolder);
+    for (const auto& start : processes.starts) EXPECT_EQ(start.folder, InstallFolder);
+    EXPECT_EQ(files.currentDirectory, L"C:\\Users\\tech"); // given back: nothing keeps the folder open
     EXPECT_EQ(files.FilesIn(InstallFolder), (Texts{L"usb_driver", L"wdi-simple.exe"})); // no temporary file left
     EXPECT_FALSE(ui.closed);
 }
@@ -358,7 +360,7 @@ TEST_F(InstallTest, TaskbarShowsProgressDuringEachRunThenTheVerdict) {
 
 TEST_F(InstallTest, ToolFolderIsMadeForAdministratorsAndMustHoldNothingThatCouldRunWithTheTool) {
     Run();
-    EXPECT_EQ(files.log.front(), L"mkdir " + InstallFolder + L" (administrators change)");
+    EXPECT_EQ(files.log.front(), L"make " + InstallFolder); // made and held in one step
 
     // Whatever Windows could load into the tool stops the sequence before the run; it is named,
     // the first in alphabetical order whatever the letter case, and left where it is.
@@ -461,9 +463,10 @@ TEST_F(InstallTest, ToolHeldOpenByAnotherProgramIsNotRunUnchecked) {
 
 // What runs with administrator rights is held from its check to the end of the sequence: the
 // bytes compared are the bytes that run, and nobody can swap the tool or the folder meanwhile.
-TEST_F(InstallTest, ToolAndFolderAreHeldFromTheirCheckThroughEveryRun) {
+// A folder a user made beforehand is not used at all: it is moved aside whole, first thing.
+TEST_F(InstallTest, FolderSomeoneElseMadeIsMovedAsideWholeAndTheToolRunsFromANewOneHeldThroughEveryRun) {
     files.AddDirectory(InstallFolder);
-    files.nodes[InstallFolder].security.owner = Trustee::Other; // made by a user beforehand
+    files.nodes[InstallFolder].security.owner = Trustee::Other;
     files.AddFile(ToolPath, {'e', 'v', 'i', 'l'});
     files.AddDirectory(DriverFolder);
     files.AddFile(L"C:\\Users\\tech\\other.exe", {'x'});
@@ -472,50 +475,105 @@ TEST_F(InstallTest, ToolAndFolderAreHeldFromTheirCheckThroughEveryRun) {
         EXPECT_EQ(files.heldFolders.Open(), 1);
         EXPECT_EQ(files.heldFiles.Open(), 1);
         swaps.push_back(files.MoveOver(L"C:\\Users\\tech\\other.exe", ToolPath));
+        files.AddDirectory(DriverFolder);
     };
     Run();
     EXPECT_EQ(ui.label, L"DONE!");
-    EXPECT_EQ(swaps, (std::vector<std::uint32_t>{ErrorCode::SharingViolation}));
+    EXPECT_EQ(Params(), (Texts{FirstRun, SecondRun}));
+    EXPECT_EQ(swaps, (std::vector<std::uint32_t>{ErrorCode::SharingViolation, ErrorCode::SharingViolation}));
     EXPECT_EQ(*files.Content(ToolPath), payload);
-    // Taken over before anything in it was looked at, written or run.
-    EXPECT_EQ(files.log.front(), L"take over " + InstallFolder);
-    EXPECT_EQ(files.nodes[InstallFolder].security.owner, Trustee::Administrators);
+    EXPECT_EQ(files.log.at(0), L"rename " + InstallFolder + L" -> " + InstallFolder + L".old-1");
+    EXPECT_EQ(files.log.at(1), L"make " + InstallFolder);
+    EXPECT_EQ(*files.Content(InstallFolder + L".old-1\\wdi-simple.exe"), (std::vector<std::uint8_t>{'e', 'v', 'i', 'l'}));
+    EXPECT_TRUE(files.IsDirectory(InstallFolder + L".old-1\\usb_driver"));
 }
 
-TEST_F(InstallTest, FolderThatCannotBeProtectedOrIsALinkRunsNothingAndLosesNothing) {
+TEST_F(InstallTest, OnlyAFolderThatWasNeverAnyoneElsesIsUsedAnythingElseIsMovedAsideOrStopsTheInstall) {
     struct Case {
+        const char* named;
         std::function<void()> arrange;
-        std::wstring error;
+        bool movedAside;
     };
-    const std::wstring unprotected = L"DARORED could not be protected from other users: remove it and start again";
     const Case cases[] = {
-        {[&] { files.takeOverErrors[InstallFolder] = ErrorCode::AccessDenied; }, unprotected},
-        {[&] { files.readSecurityErrors[InstallFolder] = ErrorCode::AccessDenied; }, unprotected},
-        {[&] { files.nodes[InstallFolder].link = true; },
-         L"DARORED is a link to another folder: remove it and start again"},
-        {[&] { files.nodes[FakeFileSystem::Key(ToolPath)].link = true; },
-         L"Unexpected link \"wdi-simple.exe\" in DARORED: remove it and start again"},
-        {[&] { files.nodes[DriverFolder].link = true; },
-         L"Unexpected link \"usb_driver\" in DARORED: remove it and start again"},
+        {"the administrators' own", [] {}, false},
+        {"others may add files", [&] { files.nodes[InstallFolder].security.entries.push_back({true, Trustee::Other, FileRight::AddFile}); }, true},
+        {"its list cannot be read", [&] { files.readSecurityErrors[InstallFolder] = ErrorCode::AccessDenied; }, true},
+        {"a link", [&] { files.nodes[InstallFolder].link = true; }, true},
+        {"a link deep inside", [&] { files.AddDirectory(DriverFolder + L"\\x86\\inner"); files.nodes[DriverFolder + L"\\x86\\inner"].link = true; }, true},
+        {"DARORED.old-1 taken", [&] { files.nodes[InstallFolder].security.owner = Trustee::Other; files.AddFile(InstallFolder + L".old-1"); }, true},
     };
-    Parameters(L"/AUTO");
     for (const Case& c : cases) {
         files.nodes.clear();
-        files.takeOverErrors.clear();
         files.readSecurityErrors.clear();
         files.AddFile(commandLine.modulePath, {1});
-        files.AddFile(ToolPath, {'o', 't', 'h', 'e', 'r'});
+        files.AddFile(ToolPath, payload);
         files.AddDirectory(DriverFolder);
-        files.nodes[InstallFolder].security.entries.push_back({true, Trustee::Other, FileRight::AddFile});
         c.arrange();
-        const auto before = files.nodes.size();
         processes.starts.clear();
         ui = FakeUserInterface{};
-        EXPECT_EQ(RunExpectingError(), c.error);
-        EXPECT_TRUE(processes.starts.empty()) << c.error;
-        EXPECT_EQ(files.nodes.size(), before) << c.error;
-        EXPECT_EQ(*files.Content(ToolPath), (std::vector<std::uint8_t>{'o', 't', 'h', 'e', 'r'})) << c.error;
-        EXPECT_FALSE(ui.closed);
+        Run();
+        EXPECT_EQ(ui.label, L"DONE!") << c.named;
+        // Used as it is: the tool and the driver files it holds; moved aside: a fresh install.
+        EXPECT_EQ(Params(), (c.movedAside ? Texts{FirstRun, SecondRun} : Texts{SecondRun})) << c.named;
+        const std::wstring aside = InstallFolder + (files.IsFile(InstallFolder + L".old-1") ? L".old-2" : L".old-1");
+        EXPECT_EQ(files.Content(aside + L"\\wdi-simple.exe") != nullptr, c.movedAside) << c.named;
+    }
+
+    // Held by another program that does not let it be moved: nothing runs, nothing changes.
+    files.nodes.clear();
+    files.AddFile(commandLine.modulePath, {1});
+    files.AddFile(ToolPath, {'o', 't', 'h', 'e', 'r'});
+    files.nodes[InstallFolder].security.owner = Trustee::Other;
+    files.nodes[InstallFolder].heldByAnother = true;
+    const auto before = files.nodes.size();
+    processes.starts.clear();
+    Parameters(L"/AUTO");
+    EXPECT_EQ(RunExpectingError(), L"DARORED could not be protected from other users: remove it and start again");
+    EXPECT_TRUE(processes.starts.empty());
+    EXPECT_EQ(files.nodes.size(), before);
+    EXPECT_EQ(*files.Content(ToolPath), (std::vector<std::uint8_t>{'o', 't', 'h', 'e', 'r'}));
+    EXPECT_FALSE(ui.closed);
+}
+
+// Every step after the folder is held goes by the path the system resolved for it: a link above
+// it pointed elsewhere afterwards changes none of them.
+TEST_F(InstallTest, EveryStepGoesByThePathResolvedForTheHeldFolder) {
+    const std::wstring real = L"C:\\Data\\DARORED";
+    files.AddDirectory(InstallFolder);
+    files.AddDirectory(real);
+    files.finalPaths[InstallFolder] = real;
+    Run();
+    EXPECT_EQ(ui.label, L"DONE!");
+    EXPECT_EQ(processes.starts.at(0).folder, real);
+    EXPECT_EQ(*files.Content(real + L"\\wdi-simple.exe"), payload);
+    EXPECT_TRUE(files.FilesIn(InstallFolder).empty());
+    ASSERT_EQ(processes.starts.size(), 2u);
+    EXPECT_EQ(processes.starts[1].path, real + L"\\wdi-simple.exe");
+    EXPECT_EQ(ui.statuses.at(3), L"Execute: \"" + real + L"\\wdi-simple.exe\" " + SecondRun);
+}
+
+// A USB stick or a network folder keeps no access lists of its own: the install folder goes to
+// the program data folder instead, held to the same rules, and nothing is written beside the
+// installer.
+TEST_F(InstallTest, WhereNoFolderCanBeProtectedTheInstallFolderGoesToTheProgramData) {
+    const std::wstring place = L"C:\\ProgramData\\JUV LibUSB driver installer";
+    for (const VolumeTraits volume : {VolumeTraits{false, false}, VolumeTraits{true, true}}) {
+        files.nodes.clear();
+        files.AddFile(commandLine.modulePath, {1});
+        files.AddDirectory(InstallFolder); // beside the installer from an earlier run: left alone
+        files.AddDirectory(L"C:\\ProgramData");
+        files.AddDirectory(place);
+        files.nodes[place].security.owner = Trustee::Other; // someone was first: moved aside
+        files.volumes[L"C:\\Tools"] = volume;
+        processes.starts.clear();
+        ui = FakeUserInterface{};
+        Run();
+        EXPECT_EQ(ui.label, L"DONE!");
+        EXPECT_EQ(*files.Content(place + L"\\DARORED\\wdi-simple.exe"), payload);
+        EXPECT_EQ(processes.starts.at(0).folder, place + L"\\DARORED");
+        EXPECT_TRUE(files.IsDirectory(place + L".old-1"));
+        EXPECT_TRUE(files.FilesIn(InstallFolder).empty());
+        EXPECT_EQ(Params(), (Texts{FirstRun, SecondRun}));
     }
 }
 

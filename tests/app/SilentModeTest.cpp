@@ -132,7 +132,7 @@ TEST_F(SilentTest, OnlyAnInstallThatRunsNowSendsTheRunAwayWith1618) {
     EXPECT_EQ(Run().exitCode, 0);
     EXPECT_EQ(ownedDuringRuns, (std::vector<int>{1, 1}));
     EXPECT_EQ(sync.owned[InstallMutexName], 0);
-    EXPECT_EQ(sync.ownings, std::vector<std::wstring>{L"Global\\JUV-LibUSB-driver-install"});
+    EXPECT_EQ(sync.ownings, std::vector<std::wstring>{L"JUV-LibUSB-driver-install"});
 
     // Another installer changes the driver right now: come back later, having touched nothing.
     sync.others[InstallMutexName] = FakeSync::Other::Owns;

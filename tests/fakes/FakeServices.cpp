@@ -185,7 +185,7 @@ ToolBehaviour WaitFails() {
 
 std::unique_ptr<ProcessObject> FakeProcesses::StartProgram(const std::wstring& path, const std::wstring& parameters,
                                                            StartWindow window) {
-    starts.push_back({path, parameters, window});
+    starts.push_back({path, parameters, window, currentFolder ? *currentFolder : std::wstring()});
     startTimes.push_back(slept);
     ToolBehaviour behaviour = defaultBehaviour;
     if (!behaviours.empty()) {
@@ -400,21 +400,6 @@ bool FakeFileSystem::SearchFindsFile(const std::wstring& path) {
     return it != searchFinds.end() && it->second;
 }
 
-std::uint32_t FakeFileSystem::MakeDirectory(const std::wstring& path, FolderAccess access) {
-    const std::wstring key = Key(path);
-    log.push_back(L"mkdir " + key + (access == FolderAccess::AdministratorsChange ? L" (administrators change)" : L""));
-    if (const auto error = createDirectoryErrors.find(key); error != createDirectoryErrors.end()) {
-        // Said to be there already: someone else made it a moment ago.
-        if (error->second == ErrorCode::AlreadyExists && !nodes.count(key)) AddDirectory(key);
-        return error->second;
-    }
-    if (nodes.count(key)) return ErrorCode::AlreadyExists;
-    if (!ParentExists(key)) return ErrorCode::PathNotFound;
-    nodes[key].directory = true;
-    nodes[key].security = AdministratorsOwn();
-    return 0;
-}
-
 std::uint32_t FakeFileSystem::ChangeDirectory(const std::wstring& path) {
     const std::wstring key = Key(path);
     log.push_back(L"cd " + key);
@@ -479,12 +464,14 @@ public:
         security = hold_.Node().security;
         return 0;
     }
-    std::uint32_t TakeOver() override {
-        hold_.Files().log.push_back(L"take over " + hold_.Key());
-        const auto& errors = hold_.Files().takeOverErrors;
-        if (const auto error = errors.find(hold_.Key()); error != errors.end()) return error->second;
-        hold_.Node().security = FakeFileSystem::AdministratorsOwn();
+    std::uint32_t ReadVolume(VolumeTraits& volume) override {
+        volume = hold_.Files().VolumeOf(hold_.Key());
         return 0;
+    }
+    std::wstring FinalPath() override {
+        const auto& paths = hold_.Files().finalPaths;
+        const auto it = paths.find(hold_.Key());
+        return it != paths.end() ? it->second : hold_.Key();
     }
 
 private:
@@ -499,6 +486,63 @@ FolderSecurity FakeFileSystem::AdministratorsOwn() {
     const std::uint32_t all = 0x1F01FF;
     security.entries = {{true, Trustee::Administrators, all}, {true, Trustee::System, all}, {true, Trustee::Other, 0x1200A9}};
     return security;
+}
+
+VolumeTraits FakeFileSystem::VolumeOf(const std::wstring& key) const {
+    VolumeTraits volume{true, false};
+    std::size_t longest = 0;
+    for (const auto& [prefix, traits] : volumes)
+        if (key.rfind(prefix, 0) == 0 && prefix.size() >= longest) {
+            longest = prefix.size();
+            volume = traits;
+        }
+    return volume;
+}
+
+std::uint32_t FakeFileSystem::ReadVolume(const std::wstring& path, VolumeTraits& volume) {
+    if (!IsDirectory(path)) return ErrorCode::PathNotFound;
+    volume = VolumeOf(Key(path));
+    return 0;
+}
+
+std::unique_ptr<HeldFolder> FakeFileSystem::MakeHeldFolder(const std::wstring& path, std::uint32_t& error) {
+    const std::wstring key = Key(path);
+    log.push_back(L"make " + key);
+    error = 0;
+    if (const auto injected = createDirectoryErrors.find(key); injected != createDirectoryErrors.end()) {
+        // Said to be there already: someone else made it a moment ago.
+        if (injected->second == ErrorCode::AlreadyExists && !nodes.count(key)) AddDirectory(key);
+        error = injected->second;
+    } else if (nodes.count(key)) {
+        error = ErrorCode::AlreadyExists;
+    } else if (!ParentExists(key)) {
+        error = ErrorCode::PathNotFound;
+    }
+    if (error != 0) return nullptr;
+    nodes[key].directory = true;
+    nodes[key].security = AdministratorsOwn();
+    return std::make_unique<FakeHeldFolder>(*this, key);
+}
+
+std::uint32_t FakeFileSystem::Rename(const std::wstring& from, const std::wstring& to) {
+    const std::wstring source = Key(from);
+    const std::wstring target = Key(to);
+    log.push_back(L"rename " + source + L" -> " + target);
+    if (const auto injected = renameErrors.find(source); injected != renameErrors.end()) return injected->second;
+    if (!nodes.count(source)) return ParentExists(source) ? ErrorCode::FileNotFound : ErrorCode::PathNotFound;
+    if (nodes.count(target)) return ErrorCode::AlreadyExists;
+    // Whatever lies inside goes along; anything held in it keeps the whole where it is.
+    std::vector<std::wstring> moving;
+    for (const auto& [key, node] : nodes)
+        if (key == source || key.rfind(source + L"\\", 0) == 0) {
+            if (node.holds > 0 || node.heldByAnother) return ErrorCode::SharingViolation;
+            moving.push_back(key);
+        }
+    for (const std::wstring& key : moving) {
+        nodes[target + key.substr(source.size())] = nodes[key];
+        nodes.erase(key);
+    }
+    return 0;
 }
 
 std::uint32_t FakeFileSystem::HoldError(const std::wstring& key, bool directory) const {

@@ -134,7 +134,9 @@ public:
         std::wstring path;
         std::wstring parameters;
         StartWindow window;
+        std::wstring folder; // the current folder it was started in
     };
+    const std::wstring* currentFolder = nullptr; // where the current folder is kept
     std::vector<Start> starts;
     std::deque<ToolBehaviour> behaviours;
     ToolBehaviour defaultBehaviour;
@@ -196,6 +198,7 @@ public:
         std::uint32_t linkTargetError = 0; // what opening the link's target gives
         bool lockedExclusively = false;    // another process holds it without sharing
         int holds = 0;                     // held by the program: nobody may change it
+        bool heldByAnother = false;        // another program holds it and does not let it be moved
         FolderSecurity security;           // of a folder; as the program makes its own
     };
 
@@ -208,7 +211,13 @@ public:
     std::map<std::wstring, std::uint32_t> createFileErrors;
     std::map<std::wstring, std::uint32_t> replaceErrors;
     std::map<std::wstring, std::uint32_t> readSecurityErrors;
-    std::map<std::wstring, std::uint32_t> takeOverErrors;
+    std::map<std::wstring, std::uint32_t> renameErrors;
+    // What the volume of each path keeps, by the longest folder that begins it; others keep
+    // access lists and are local.
+    std::map<std::wstring, VolumeTraits> volumes;
+    // The path the system resolves for a held folder, where a link above it leads elsewhere.
+    std::map<std::wstring, std::wstring> finalPaths;
+    std::wstring programData = L"C:\\ProgramData";
     std::optional<std::size_t> writeLimit; // a write stops after this many bytes
     HandleCount heldFiles;
     HandleCount heldFolders;
@@ -227,18 +236,23 @@ public:
     FileAttributes GetAttributes(const std::wstring& path) override;
     std::uint32_t OpenLinkTarget(const std::wstring& path, bool directory) override;
     bool SearchFindsFile(const std::wstring& path) override;
-    std::uint32_t MakeDirectory(const std::wstring& path, FolderAccess access) override;
+    std::unique_ptr<HeldFolder> MakeHeldFolder(const std::wstring& path, std::uint32_t& error) override;
+    std::uint32_t ReadVolume(const std::wstring& path, VolumeTraits& volume) override;
+    std::wstring ProgramDataFolder() override { return programData; }
     std::uint32_t ChangeDirectory(const std::wstring& path) override;
+    std::wstring CurrentDirectory() override { return currentDirectory; }
     std::uint32_t ListFolder(const std::wstring& path, std::vector<std::wstring>& names) override;
     std::unique_ptr<HeldFolder> HoldFolder(const std::wstring& path, std::uint32_t& error) override;
     std::unique_ptr<HeldFile> HoldFile(const std::wstring& path, std::uint32_t& error) override;
     std::unique_ptr<OutputFile> CreateOutputFile(const std::wstring& path, std::uint32_t& error) override;
     std::uint32_t MoveOver(const std::wstring& from, const std::wstring& to) override;
+    std::uint32_t Rename(const std::wstring& from, const std::wstring& to) override;
     std::uint32_t RemoveFile(const std::wstring& path) override;
     std::wstring ErrorText(std::uint32_t code) override;
 
     // What a folder of the program's own has: the administrators own it, nobody else may change it.
     static FolderSecurity AdministratorsOwn();
+    VolumeTraits VolumeOf(const std::wstring& key) const;
 
 private:
     bool ParentExists(const std::wstring& key) const;

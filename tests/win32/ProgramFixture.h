@@ -34,6 +34,8 @@ protected:
     static void ToolMode(const std::wstring& mode) { ::SetEnvironmentVariableW(L"JUV_TOOL_MODE", mode.c_str()); }
 
     std::wstring InstallFolder() const { return folder + L"DARORED\\"; }
+    // Where a DARORED found there before was moved aside to.
+    std::wstring AsideFolder(int number = 1) const { return folder + L"DARORED.old-" + std::to_wstring(number) + L"\\"; }
     std::wstring ToolPath() const { return InstallFolder() + L"wdi-simple.exe"; }
     static std::vector<std::uint8_t> DoubleBytes() { return ReadBytes(ProgramFolder() + L"tool_double.exe"); }
 

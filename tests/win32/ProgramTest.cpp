@@ -230,6 +230,8 @@ TEST(BuiltProgram, IsA32BitGuiProgramThatImportsOnlyDllsWindowsTakesFromItsOwnFo
         image.data() + reinterpret_cast<const IMAGE_DOS_HEADER*>(image.data())->e_lfanew);
     EXPECT_EQ(nt->FileHeader.Machine, IMAGE_FILE_MACHINE_I386);
     EXPECT_EQ(nt->OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
+    // Terminal-server-aware: on a Remote Desktop server Windows gives it its own Windows folder.
+    EXPECT_TRUE(nt->OptionalHeader.DllCharacteristics & IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE);
     const std::vector<std::string> system = {"KERNEL32.DLL", "USER32.DLL", "GDI32.DLL", "OLE32.DLL", "COMCTL32.DLL",
                                              "MSVCRT.DLL"};
     const std::vector<std::string> dlls = ImportedDlls(image);

@@ -50,14 +50,16 @@ TEST(SupportUnitOnWindows, StartsWithoutTheMutexWhenTheNameIsTaken) {
 // Another thread of this process stands in for another installer: ownership is per thread.
 TEST(SyncOnWindows, SharedMutexHasOneOwnerAtATimeAndOneThatDiedCountsAsFree) {
     Win32Sync sync;
-    const std::wstring name = L"Global\\JUV-test-" + std::to_wstring(::GetCurrentProcessId());
+    const std::wstring name = L"JUV-test-" + std::to_wstring(::GetCurrentProcessId());
     MutexOwnership ownership = MutexOwnership::Unavailable;
     std::unique_ptr<HeldObject> theirs;
     std::thread([&] { theirs = sync.OwnSharedMutex(name, ownership); }).join();
     ASSERT_EQ(ownership, MutexOwnership::Owned);
 
-    // Open to administrators and the system account, nobody else.
-    const UniqueHandle opened(::OpenMutexW(READ_CONTROL, FALSE, name.c_str()));
+    // Open to administrators and the system account, nobody else. Wine has no private
+    // namespaces, so there it is named in the global one, the one place left where every
+    // session's installers meet.
+    const UniqueHandle opened(::OpenMutexW(READ_CONTROL, FALSE, (L"Global\\" + name).c_str()));
     ASSERT_TRUE(opened);
     DWORD needed = 0;
     ::GetKernelObjectSecurity(opened.get(), DACL_SECURITY_INFORMATION, nullptr, 0, &needed);

@@ -8,6 +8,8 @@
 //   slow:MS       the same, but make "usb_driver" only at the end
 //   crash         make "usb_driver", then die of an unhandled access violation
 //   spam:N        make "usb_driver", write N bytes to standard output, exit 0
+//   plant:NAME    make "usb_driver" and a file NAME beside itself (a folder when NAME ends in
+//                 ".local"), as a program of the user's could while the tool runs, exit 0
 // A mode may carry further parts after '|' for the later runs, the last part for all that follow,
 // e.g. "ok|fail:3" or "ok|fail:-9|ok". A run that starts while another is at work ("hang", "slow")
 // makes the file named by the log's name and ".overlap".
@@ -66,6 +68,13 @@ int wmain() {
         ::Sleep(static_cast<DWORD>(std::wcstoul(mode.c_str() + 5, nullptr, 10)));
         ::DeleteFileW(running.c_str());
         ::CreateDirectoryW(L"usb_driver", nullptr);
+    }
+    if (mode.rfind(L"plant:", 0) == 0) {
+        const std::wstring name = mode.substr(6);
+        if (name.size() > 6 && name.compare(name.size() - 6, 6, L".local") == 0)
+            ::CreateDirectoryW(name.c_str(), nullptr);
+        else
+            ::CloseHandle(::CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     }
     if (mode == L"crash") {
         // No crash dialog: the process is to end the way a crashed tool ends, with its code.

@@ -36,21 +36,45 @@ TEST_F(FileSystemOnWindows, AttributesTellFilesFoldersAndWhyNothingIsThere) {
     EXPECT_FALSE(files.SearchFindsFile(Path(L"none")));
 }
 
-TEST_F(FileSystemOnWindows, FoldersAreMadeOneLevelAtATime) {
-    for (const FolderAccess access : {FolderAccess::Inherited, FolderAccess::AdministratorsChange}) {
-        EXPECT_EQ(files.MakeDirectory(Path(L"one\\"), access), 0u);
-        EXPECT_EQ(files.MakeDirectory(Path(L"one\\"), access), ErrorCode::AlreadyExists);
-        EXPECT_EQ(files.MakeDirectory(Path(L"a\\b\\"), access), ErrorCode::PathNotFound);
-        EXPECT_TRUE(DirectoryExists(files, Path(L"one\\")));
-        ::RemoveDirectoryW(Path(L"one").c_str());
-    }
+TEST_F(FileSystemOnWindows, FolderIsMadeAndHeldInOneStepWhereNothingIsAndMovedOnlyByName) {
+    std::uint32_t error = 1;
+    auto made = files.MakeHeldFolder(Path(L"DARORED\\"), error);
+    ASSERT_TRUE(made);
+    EXPECT_EQ(error, 0u);
+    EXPECT_EQ(made->FinalPath() + L"\\", Path(L"DARORED\\"));
+    VolumeTraits volume;
+    EXPECT_EQ(made->ReadVolume(volume), 0u);
+    EXPECT_TRUE(volume.accessLists); // Wine shows its folders as NTFS
+    EXPECT_FALSE(volume.remote);
+    // Held: nobody renames it away meanwhile, not even by its name.
+    EXPECT_NE(files.Rename(Path(L"DARORED"), Path(L"moved")), 0u);
+    EXPECT_FALSE(files.MakeHeldFolder(Path(L"DARORED"), error));
+    EXPECT_EQ(error, ErrorCode::AlreadyExists);
+    WriteBytes(Path(L"file"), {1});
+    EXPECT_FALSE(files.MakeHeldFolder(Path(L"file"), error));
+    EXPECT_EQ(error, ErrorCode::AlreadyExists);
+    EXPECT_FALSE(files.MakeHeldFolder(Path(L"a\\b"), error));
+    EXPECT_EQ(error, ErrorCode::PathNotFound);
+    made.reset();
+    // Let go, it is moved aside whole, but never onto something that is there.
+    WriteBytes(Path(L"DARORED\\inside"), {7});
+    EXPECT_EQ(files.Rename(Path(L"DARORED"), Path(L"file")), ErrorCode::AlreadyExists);
+    EXPECT_EQ(files.Rename(Path(L"DARORED"), Path(L"DARORED.old-1")), 0u);
+    EXPECT_EQ(ReadBytes(Path(L"DARORED.old-1\\inside")), Bytes{7});
+    EXPECT_EQ(files.ReadVolume(scratch.Path(), volume), 0u);
+    EXPECT_FALSE(files.ProgramDataFolder().empty());
 
-    // The tool's folder: administrators and the system may change it, everyone else reads and
+    // Made with this list: administrators and the system may change it, everyone else reads and
     // runs, whatever the parent allows. (Wine keeps no access lists on disk, so the list itself
     // is what can be checked here.)
-    ASSERT_EQ(files.MakeDirectory(Path(L"DARORED\\"), FolderAccess::AdministratorsChange), 0u);
+    ASSERT_TRUE(made = files.MakeHeldFolder(Path(L"DARORED"), error));
     const UniqueLocal descriptor = AdministratorsChangeDescriptor();
     ASSERT_TRUE(descriptor);
+    PSID owner = nullptr;
+    BOOL ownerDefaulted = TRUE;
+    ASSERT_TRUE(::GetSecurityDescriptorOwner(descriptor.get(), &owner, &ownerDefaulted));
+    ASSERT_NE(owner, nullptr);
+    EXPECT_TRUE(::IsWellKnownSid(owner, WinBuiltinAdministratorsSid));
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
     ASSERT_TRUE(::GetSecurityDescriptorControl(descriptor.get(), &control, &revision));
@@ -161,7 +185,7 @@ TEST_F(FileSystemOnWindows, HeldToolIsComparedByteForByteAndCanBeRunButNotChange
 }
 
 TEST_F(FileSystemOnWindows, HeldFolderStaysWhereItIsWhileItsContentMayChange) {
-    ASSERT_EQ(files.MakeDirectory(Path(L"DARORED"), FolderAccess::AdministratorsChange), 0u);
+    ASSERT_TRUE(::CreateDirectoryW(Path(L"DARORED").c_str(), nullptr));
     std::uint32_t error = 1;
     const auto held = files.HoldFolder(Path(L"DARORED"), error);
     ASSERT_TRUE(held);
@@ -177,25 +201,27 @@ TEST_F(FileSystemOnWindows, HeldFolderStaysWhereItIsWhileItsContentMayChange) {
     FolderSecurity security;
     EXPECT_EQ(held->ReadSecurity(security), 0u);
     EXPECT_FALSE(security.entries.empty());
-    // Wine makes up an access list owned by its user, which the logic takes over: so the calls
-    // that take a folder over are made, and must succeed, in every end-to-end install here.
+    // Wine makes up an access list owned by its user: no folder found here shows it was only
+    // ever the administrators', so every end-to-end install moves what it finds aside.
     EXPECT_EQ(security.owner, Trustee::Other);
-    EXPECT_EQ(held->TakeOver(), 0u);
 
     EXPECT_FALSE(files.HoldFolder(Path(L"missing"), error));
     EXPECT_EQ(error, ErrorCode::FileNotFound);
 }
 
-TEST_F(FileSystemOnWindows, FolderTakenOverBecomesTheAdministratorsOwnWithTheToolFoldersList) {
-    // Wine keeps no access lists on disk, so what the calls are given is what can be checked.
-    const UniqueLocal descriptor = TakeOverDescriptor();
-    ASSERT_TRUE(descriptor);
-    wchar_t* text = nullptr;
-    ASSERT_TRUE(::ConvertSecurityDescriptorToStringSecurityDescriptorW(
-        descriptor.get(), SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text, nullptr));
-    const UniqueLocal release(text);
-    // Owner Administrators; the protected list of the folder the program makes, as checked above.
-    EXPECT_EQ(std::wstring(text), L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;WD)");
+// The folder's path is the one the system resolves for it: through a link above it, the folder
+// it leads to. (Wine shows a Linux symbolic link to a folder as a link.)
+TEST_F(FileSystemOnWindows, HeldFolderHasThePathTheSystemResolvesThroughALinkAboveIt) {
+    ASSERT_TRUE(::CreateDirectoryW(Path(L"real").c_str(), nullptr));
+    ASSERT_TRUE(::CreateDirectoryW(Path(L"real\\DARORED").c_str(), nullptr));
+    if (!MakeUnixLink(Path(L"link"), Path(L"real"))) GTEST_SKIP() << "no symbolic link could be made here";
+    std::uint32_t error = 1;
+    const auto held = files.HoldFolder(Path(L"link\\DARORED"), error);
+    ASSERT_TRUE(held);
+    const std::wstring resolved = held->FinalPath();
+    EXPECT_EQ(resolved.substr(resolved.size() - 13), L"\\real\\DARORED");
+    EXPECT_EQ(resolved.find(L"\\\\?\\"), std::wstring::npos);
+    EXPECT_TRUE(files.GetAttributes(resolved).directory);
 }
 
 TEST_F(FileSystemOnWindows, FileHeldOpenByAnotherStillExists) {
@@ -251,7 +277,7 @@ TEST(ProcessesOnWindows, WorkOffTheWindowThreadKeepsItsWindowAnswering) {
     };
     const HWND window = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
     ASSERT_NE(window, nullptr);
-    volatile bool working = true;
+    volatile bool working = true, senderDone = false;
     double worstMs = 0;
     int answers = 0;
     std::thread sender([&] {
@@ -262,9 +288,13 @@ TEST(ProcessesOnWindows, WorkOffTheWindowThreadKeepsItsWindowAnswering) {
             worstMs = std::max(worstMs, static_cast<double>(::GetTickCount64() - sent));
             ::Sleep(20);
         }
+        senderDone = true;
     });
     auto done = RunOffTheWindowThread(std::make_unique<Slow>(800), 60000ms);
     working = false;
+    // The last message may still be on its way: answered here too.
+    for (MSG message; !senderDone; ::Sleep(1))
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&message);
     sender.join();
     ::DestroyWindow(window);
     ASSERT_TRUE(done);
