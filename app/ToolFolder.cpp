@@ -91,35 +91,30 @@ bool ToolFolder::HoldFolder() {
 std::uint32_t ToolFolder::MakeFolder() {
     if (heldFolder_) return 0;
     ChoosePlace();
-    for (int attempt = 0; attempt < MaxMakeAttempts; ++attempt) {
-        std::uint32_t error = 0;
-        heldFolder_ = files_.MakeHeldFolder(WithoutBackslash(path_), error);
-        if (heldFolder_) {
-            Resolve();
-            return 0;
-        }
-        if (error != ErrorCode::AlreadyExists) return error;
-        // Something came in between: a second installer started at the same moment, say. It is
-        // judged like any folder found there.
-        switch (HoldOrMoveAside(WithoutBackslash(path_), heldFolder_)) {
-        case Found::Held: Resolve(); return 0;
-        case Found::File: return error;
-        case Found::Absent: break;
-        }
-    }
-    throw Unprotectable(ErrorCode::AlreadyExists);
+    const std::uint32_t error = MakeOrHold(WithoutBackslash(path_), heldFolder_);
+    if (error == 0) Resolve();
+    return error;
 }
 
 std::unique_ptr<HeldFolder> ToolFolder::HoldAdministratorsFolder(const std::wstring& path) {
     std::unique_ptr<HeldFolder> held;
+    if (const std::uint32_t error = MakeOrHold(path, held)) throw Unprotectable(error);
+    return held;
+}
+
+std::uint32_t ToolFolder::MakeOrHold(const std::wstring& path, std::unique_ptr<HeldFolder>& held) {
     for (int attempt = 0; attempt < MaxMakeAttempts; ++attempt) {
-        const Found found = HoldOrMoveAside(path, held);
-        if (found == Found::Held) return held;
-        if (found == Found::File) throw Unprotectable(ErrorCode::AlreadyExists);
         std::uint32_t error = 0;
         held = files_.MakeHeldFolder(path, error);
-        if (held) return held;
-        if (error != ErrorCode::AlreadyExists) throw Unprotectable(error);
+        if (held) return 0;
+        if (error != ErrorCode::AlreadyExists) return error;
+        // Something is there, made before or a moment ago by a second installer started at the
+        // same time, say: it is judged like any folder found there.
+        switch (HoldOrMoveAside(path, held)) {
+        case Found::Held: return 0;
+        case Found::File: return error;
+        case Found::Absent: break;
+        }
     }
     throw Unprotectable(ErrorCode::AlreadyExists);
 }

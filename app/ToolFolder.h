@@ -51,6 +51,10 @@ private:
     void ChoosePlace();
     Found HoldOrMoveAside(const std::wstring& path, std::unique_ptr<HeldFolder>& held);
     std::unique_ptr<HeldFolder> HoldAdministratorsFolder(const std::wstring& path);
+    // Makes the folder and holds it, or holds what is there when it was only ever the
+    // administrators', moving anything else aside first; 0, or the error of making it
+    // (AlreadyExists when a file has the name).
+    std::uint32_t MakeOrHold(const std::wstring& path, std::unique_ptr<HeldFolder>& held);
     void MoveAside(const std::wstring& path);
     bool BornForAdministrators(HeldFolder& folder, const std::wstring& finalPath);
     bool LinkInside(const std::wstring& folder);
