@@ -127,6 +127,23 @@ std::wstring FinalPathOf(HANDLE handle) {
     return path;
 }
 
+std::uint32_t FileIdOf(HANDLE handle, FileId& id) {
+    // The 128-bit id where the system has it (ReFS needs all of it), else the 64-bit index.
+    FILE_ID_INFO info{};
+    if (::GetFileInformationByHandleEx(handle, FileIdInfo, &info, sizeof(info))) {
+        id.volume = info.VolumeSerialNumber;
+        std::memcpy(id.file.data(), &info.FileId, sizeof(info.FileId));
+        return 0;
+    }
+    BY_HANDLE_FILE_INFORMATION file{};
+    if (!::GetFileInformationByHandle(handle, &file)) return ::GetLastError();
+    id = FileId{};
+    id.volume = file.dwVolumeSerialNumber;
+    const std::uint64_t index = (static_cast<std::uint64_t>(file.nFileIndexHigh) << 32) | file.nFileIndexLow;
+    std::memcpy(id.file.data(), &index, sizeof(index));
+    return 0;
+}
+
 std::uint32_t VolumeOf(HANDLE handle, VolumeTraits& volume) {
     DWORD flags = 0;
     if (!::GetVolumeInformationByHandleW(handle, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0))

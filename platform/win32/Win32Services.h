@@ -4,6 +4,7 @@
 #include "platform/CommandLineService.h"
 #include "platform/DeviceService.h"
 #include "platform/DriverStore.h"
+#include "platform/FileId.h"
 #include "platform/ReportService.h"
 #include "platform/FileSystem.h"
 #include "platform/ProcessService.h"
@@ -148,6 +149,8 @@ UniqueLocal AdministratorsChangeDescriptor();
 // The full path the system resolves for an open file or folder, without the long-path prefix;
 // empty when it cannot tell.
 std::wstring FinalPathOf(HANDLE handle);
+// The id of an open file or folder; 0 on success.
+std::uint32_t FileIdOf(HANDLE handle, FileId& id);
 // What the volume of an open file or folder keeps; 0 on success.
 std::uint32_t VolumeOf(HANDLE handle, VolumeTraits& volume);
 
