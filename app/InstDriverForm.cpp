@@ -231,23 +231,23 @@ void TJUVDriverForm::InstallDriver() {
     std::optional<std::wstring> failure;
     if (!folder.DriverFolderPresent()) {
         s_.ui.SetLabelText(L"Creating driver");
-        CheckToolFolder(folder.Path());
+        CheckToolFolder(folder);
         // Whatever else this run reports, the driver folder it leaves is what counts. A run still
         // at work is followed by none: the next would install beside it.
-        const RunOutcome created = ExecuteTool(folder.ToolPath(), FirstCommandLine);
+        const RunOutcome created = ExecuteTool(folder, FirstCommandLine);
         if (created.kind == RunOutcome::Kind::TimedOut) failure = FailureReason(created);
     }
 
     if (!failure && !folder.DriverFolderPresent()) failure = L"Driver folder missing";
     if (!failure) {
         s_.ui.SetLabelText(L"Installing driver");
-        CheckToolFolder(folder.Path());
-        RunOutcome installed = ExecuteTool(folder.ToolPath(), SecondCommandLine);
+        CheckToolFolder(folder);
+        RunOutcome installed = ExecuteTool(folder, SecondCommandLine);
         // Windows began to install a device between its last answer and the tool's question (the
         // device itself, plugged in a moment ago, say): once it has finished, one more try.
         if (installed.kind == RunOutcome::Kind::Ended && installed.exitCode == InstallationPending) {
-            CheckToolFolder(folder.Path());
-            installed = ExecuteTool(folder.ToolPath(), SecondCommandLine);
+            CheckToolFolder(folder);
+            installed = ExecuteTool(folder, SecondCommandLine);
         }
         failure = FailureReason(installed);
     }
@@ -325,13 +325,13 @@ std::unique_ptr<Resource> TJUVDriverForm::OpenPayload() {
     return payload;
 }
 
-void TJUVDriverForm::CheckToolFolder(const std::wstring& installFolder) {
+void TJUVDriverForm::CheckToolFolder(ToolFolder& folder) {
     // Windows loads DLLs, manifests and redirections it finds beside a program into it, and
     // the tool runs with administrator rights: its folder may hold nothing of that kind. Such a
     // file is shown, never deleted: it may be someone's, and the technician should see it.
     std::vector<std::wstring> names;
-    if (const std::uint32_t error = s_.files.ListFolder(installFolder, names))
-        throw Error(InOutErrorMessage(error, installFolder), error);
+    const std::uint32_t error = folder.Held() ? folder.Held()->List(names) : ErrorCode::PathNotFound;
+    if (error) throw Error(InOutErrorMessage(error, folder.Path()), error);
     std::wstring first, firstKey;
     for (const std::wstring& name : names) {
         std::wstring key = name;
@@ -359,19 +359,23 @@ void TJUVDriverForm::WriteToolFile(ToolFolder& folder, const Resource& payload) 
     // The bytes go to a file of this process's own and replace the tool in one rename, so an
     // interrupted write never leaves a partial tool behind, and a second installer writing at
     // the same time never mixes its bytes with ours.
-    const std::wstring tempPath = toolPath + L"." + Decimal(s_.processes.CurrentProcessId()) + L".tmp";
+    // Everything goes through the held folder: a folder that could not be made is missing.
+    HeldFolder* const held = folder.Held();
+    if (!held) throw createError(ErrorCode::PathNotFound);
+    const std::wstring toolName = ToolFileName;
+    const std::wstring tempName = toolName + L"." + Decimal(s_.processes.CurrentProcessId()) + L".tmp";
     bool renamed = false;
     const ScopeExit removeTemp([&] {
-        if (!renamed) s_.files.RemoveFile(tempPath);
+        if (!renamed) held->RemoveFile(tempName);
     });
     {
         std::uint32_t error = 0;
-        const std::unique_ptr<OutputFile> file = s_.files.CreateOutputFile(tempPath, error);
+        const std::unique_ptr<OutputFile> file = held->CreateOutputFile(tempName, error);
         if (!file) throw createError(error);
         const std::span<const std::uint8_t> bytes = payload.Bytes();
         if (file->Write(bytes) != bytes.size()) throw Error(L"Stream-Schreibfehler");
     }
-    if (const std::uint32_t error = s_.files.MoveOver(tempPath, toolPath)) {
+    if (const std::uint32_t error = held->MoveOver(tempName, toolName)) {
         // A second installer started at the same time may have put the same tool there a moment
         // ago and now hold it; that one will do.
         if (folder.HoldTool(payload.Bytes())) return;
@@ -381,11 +385,15 @@ void TJUVDriverForm::WriteToolFile(ToolFolder& folder, const Resource& payload) 
     folder.HoldWrittenTool(payload.Bytes());
 }
 
-RunOutcome TJUVDriverForm::ExecuteTool(const std::wstring& toolPath, const std::wstring& Params) {
+RunOutcome TJUVDriverForm::ExecuteTool(ToolFolder& folder, const std::wstring& Params) {
     using Kind = RunOutcome::Kind;
     // The tool asks Windows once whether it installs a device and gives up at once if so.
     AwaitWindowsInstalls(s_.devices, s_.processes, s_.ui);
+    const std::wstring toolPath = folder.ToolPath();
     s_.ui.SetStatusText(L"Execute: \"" + toolPath + L"\" " + Params);
+    // The system starts a program by its path: only a path that opens the very file compared
+    // with the payload, and held since, may be handed to it.
+    if (!folder.ToolPathOpensHeldTool()) return {Kind::NotStarted};
     const std::unique_ptr<ProcessObject> process = s_.processes.StartProgram(toolPath, Params, StartWindow::Normal);
     if (!process) return {Kind::NotStarted};
     const RunOutcome outcome = AwaitRun(*process, s_.ui, ToolRunLimit, [](std::int64_t minutes) {

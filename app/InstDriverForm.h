@@ -64,8 +64,8 @@ private:
     void CreateInstallFolder(ToolFolder& folder);
     void WriteToolFile(ToolFolder& folder, const Resource& payload);
     std::unique_ptr<Resource> OpenPayload();
-    void CheckToolFolder(const std::wstring& installFolder);
-    RunOutcome ExecuteTool(const std::wstring& toolPath, const std::wstring& Params);
+    void CheckToolFolder(ToolFolder& folder);
+    RunOutcome ExecuteTool(ToolFolder& folder, const std::wstring& Params);
     static std::optional<std::wstring> FailureReason(const RunOutcome& outcome);
     void ElevateSelf();
     std::wstring Title();

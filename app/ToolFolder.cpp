@@ -1,7 +1,6 @@
 #include "app/ToolFolder.h"
 
 #include "app/Decimal.h"
-#include "app/FileTests.h"
 #include "app/InstDriverForm.h"
 #include "platform/Error.h"
 #include "platform/SystemErrors.h"
@@ -13,10 +12,11 @@ namespace juv {
 namespace {
 
 constexpr wchar_t FolderName[] = L"DARORED";
-constexpr wchar_t ToolName[] = L"wdi-simple.exe";
+constexpr const wchar_t* ToolName = ToolFileName;
 constexpr wchar_t DriverFolderName[] = L"usb_driver";
-// Where the install folder goes when the installer lies where no folder can be protected.
-constexpr wchar_t ProgramDataPlace[] = L"JUV LibUSB driver installer";
+// Where the install folder goes, in the 32-bit Program Files, when the installer lies where no
+// folder can be protected.
+constexpr wchar_t PlaceName[] = L"JUV LibUSB driver installer";
 
 // What lets someone put a file of their own where the tool runs, change what is there (its
 // attributes included: they can turn a folder into a link), or change who may.
@@ -30,10 +30,10 @@ constexpr int MaxAsideNames = 1000;
 // Something that keeps reappearing where the folder is to be made is given up on.
 constexpr int MaxMakeAttempts = 3;
 
-// A link is seen as a link only when its own name is asked for: with a backslash after it, the
-// path means the folder it points to.
+// A folder's path without its trailing backslash, but a drive's root keeps it: "C:" alone
+// means the current folder on that drive.
 std::wstring WithoutBackslash(std::wstring path) {
-    while (!path.empty() && path.back() == L'\\') path.pop_back();
+    while (path.size() > 3 && path.back() == L'\\') path.pop_back();
     return path;
 }
 
@@ -67,23 +67,49 @@ ToolFolder::ToolFolder(FileSystem& files, const std::wstring& exeFolder)
 
 std::wstring ToolFolder::ToolPath() const { return path_ + ToolName; }
 
+bool ToolFolder::Protectable(HeldFolder& place) {
+    // FAT and exFAT keep no access lists, and a network folder's are another machine's: nothing
+    // made there can be kept from other users. A folder whose name the system rewrites before
+    // use (a trailing dot goes) is one whose path names another folder, which a user may have
+    // made: no path starting there may be handed to the system.
+    // The path must also open the very folder held: a system that reports another name for it
+    // would have every later path lead elsewhere.
+    VolumeTraits volume;
+    if (place.ReadVolume(volume) != 0 || !volume.accessLists || volume.remote) return false;
+    const std::wstring finalPath = place.FinalPath();
+    FileId held, named;
+    return !finalPath.empty() && files_.FullPathName(finalPath) == finalPath && place.ReadId(held) == 0 &&
+           files_.FileIdAt(finalPath, named) == 0 && named == held;
+}
+
 void ToolFolder::ChoosePlace() {
     if (placeChosen_) return;
     placeChosen_ = true;
-    // FAT and exFAT keep no access lists, and a network folder's are another machine's: nothing
-    // written there can be kept from other users, so nothing is written beside the installer.
-    VolumeTraits volume;
-    if (files_.ReadVolume(exeFolder_, volume) == 0 && volume.accessLists && !volume.remote) return;
-    const std::wstring programData = files_.ProgramDataFolder();
-    if (programData.empty()) throw Unprotectable(0);
-    heldPlace_ = HoldAdministratorsFolder(programData + L"\\" + ProgramDataPlace);
-    path_ = heldPlace_->FinalPath() + L"\\" + FolderName + L"\\";
+    std::uint32_t error = 0;
+    std::unique_ptr<HeldFolder> beside = files_.HoldFolder(WithoutBackslash(exeFolder_), error);
+    if (beside && Protectable(*beside)) {
+        heldPlace_ = std::move(beside);
+        return;
+    }
+    beside.reset();
+    // Nothing is written beside the installer then: the install folder goes where only
+    // administrators may make anything, held to the same rules.
+    const std::wstring programFiles = files_.ProgramFilesFolder();
+    if (programFiles.empty()) throw Unprotectable(0);
+    heldRoot_ = files_.HoldFolder(programFiles, error);
+    if (!heldRoot_) throw Unprotectable(error);
+    std::unique_ptr<HeldFolder> place;
+    if (const std::uint32_t made = MakeOrHold(*heldRoot_, PlaceName, place)) throw Unprotectable(made);
+    heldPlace_ = std::move(place);
+    const std::wstring finalPath = heldPlace_->FinalPath();
+    if (finalPath.empty()) throw Unprotectable(0);
+    path_ = finalPath + L"\\" + FolderName + L"\\";
 }
 
 bool ToolFolder::HoldFolder() {
     if (heldFolder_) return true;
     ChoosePlace();
-    if (HoldOrMoveAside(WithoutBackslash(path_), heldFolder_) != Found::Held) return false;
+    if (HoldOrMoveAside(*heldPlace_, FolderName, heldFolder_) != Found::Held) return false;
     Resolve();
     return true;
 }
@@ -91,26 +117,31 @@ bool ToolFolder::HoldFolder() {
 std::uint32_t ToolFolder::MakeFolder() {
     if (heldFolder_) return 0;
     ChoosePlace();
-    const std::uint32_t error = MakeOrHold(WithoutBackslash(path_), heldFolder_);
+    const std::uint32_t error = MakeOrHold(*heldPlace_, FolderName, heldFolder_);
     if (error == 0) Resolve();
     return error;
 }
 
-std::unique_ptr<HeldFolder> ToolFolder::HoldAdministratorsFolder(const std::wstring& path) {
-    std::unique_ptr<HeldFolder> held;
-    if (const std::uint32_t error = MakeOrHold(path, held)) throw Unprotectable(error);
-    return held;
-}
-
-std::uint32_t ToolFolder::MakeOrHold(const std::wstring& path, std::unique_ptr<HeldFolder>& held) {
+std::uint32_t ToolFolder::MakeOrHold(HeldFolder& parent, const std::wstring& name, std::unique_ptr<HeldFolder>& held) {
     for (int attempt = 0; attempt < MaxMakeAttempts; ++attempt) {
         std::uint32_t error = 0;
-        held = files_.MakeHeldFolder(path, error);
-        if (held) return 0;
+        held = parent.MakeFolder(name, error);
+        if (held) {
+            // Its owner and list are the ones it was made with, in the same step; its volume is
+            // asked on its own handle: what was made is what counts, wherever it landed.
+            VolumeTraits volume;
+            if (!held->IsLink() && held->ReadVolume(volume) == 0 && volume.accessLists && !volume.remote) return 0;
+            FileId id;
+            const std::uint32_t unknown = held->ReadId(id);
+            held.reset();
+            if (unknown) throw Unprotectable(unknown);
+            MoveAside(parent, name, id);
+            continue;
+        }
         if (error != ErrorCode::AlreadyExists) return error;
         // Something is there, made before or a moment ago by a second installer started at the
         // same time, say: it is judged like any folder found there.
-        switch (HoldOrMoveAside(path, held)) {
+        switch (HoldOrMoveAside(parent, name, held)) {
         case Found::Held: return 0;
         case Found::File: return error;
         case Found::Absent: break;
@@ -119,54 +150,63 @@ std::uint32_t ToolFolder::MakeOrHold(const std::wstring& path, std::unique_ptr<H
     throw Unprotectable(ErrorCode::AlreadyExists);
 }
 
-ToolFolder::Found ToolFolder::HoldOrMoveAside(const std::wstring& path, std::unique_ptr<HeldFolder>& held) {
+ToolFolder::Found ToolFolder::HoldOrMoveAside(HeldFolder& parent, const std::wstring& name,
+                                              std::unique_ptr<HeldFolder>& held) {
     held.reset();
-    const FileAttributes attributes = files_.GetAttributes(path);
+    const FileAttributes attributes = parent.Attributes(name);
     // A file of that name is no folder of anyone's to move: it stays, and making the folder
     // fails on it with its own error.
     if (attributes.valid && !attributes.directory && !attributes.link) return Found::File;
-    if (!attributes.valid && !DirectoryExists(files_, path)) return Found::Absent;
-    if (!attributes.link) {
-        std::uint32_t error = 0;
-        held = files_.HoldFolder(path, error);
-        if (held) {
-            const std::wstring finalPath = held->FinalPath();
-            if (!held->IsLink() && !finalPath.empty() && BornForAdministrators(*held, finalPath)) return Found::Held;
-            held.reset();
-        } else if (error == ErrorCode::FileNotFound || error == ErrorCode::PathNotFound) {
-            return Found::Absent;
-        }
+    if (!attributes.valid && (attributes.error == ErrorCode::FileNotFound || attributes.error == ErrorCode::PathNotFound))
+        return Found::Absent;
+    std::uint32_t error = 0;
+    held = parent.OpenFolder(name, error);
+    if (!held) {
+        if (error == ErrorCode::FileNotFound || error == ErrorCode::PathNotFound) return Found::Absent;
+        // What cannot even be looked at cannot be judged, nor moved aside as the one judged.
+        throw Unprotectable(error);
     }
-    MoveAside(path);
+    FileId id;
+    const std::uint32_t unknown = held->ReadId(id);
+    if (!unknown && BornForAdministrators(*held)) return Found::Held;
+    held.reset();
+    if (unknown) throw Unprotectable(unknown);
+    MoveAside(parent, name, id);
     return Found::Absent;
 }
 
-bool ToolFolder::BornForAdministrators(HeldFolder& folder, const std::wstring& finalPath) {
+bool ToolFolder::BornForAdministrators(HeldFolder& folder) {
     FolderSecurity security;
     VolumeTraits volume;
-    return folder.ReadSecurity(security) == 0 && folder.ReadVolume(volume) == 0 &&
-           OnlyAdministratorsChange(security, volume) && !LinkInside(finalPath);
+    return !folder.IsLink() && folder.ReadSecurity(security) == 0 && folder.ReadVolume(volume) == 0 &&
+           OnlyAdministratorsChange(security, volume) && !LinkInside(folder);
 }
 
-bool ToolFolder::LinkInside(const std::wstring& folder) {
+bool ToolFolder::LinkInside(HeldFolder& folder) {
     std::vector<std::wstring> names;
     // What cannot be looked into cannot be vouched for.
-    if (files_.ListFolder(folder, names) != 0) return true;
+    if (folder.List(names) != 0) return true;
     for (const std::wstring& name : names) {
-        const FileAttributes attributes = files_.GetAttributes(folder + L"\\" + name);
+        const FileAttributes attributes = folder.Attributes(name);
         if (!attributes.valid || attributes.link) return true;
-        if (attributes.directory && LinkInside(folder + L"\\" + name)) return true;
+        if (!attributes.directory) continue;
+        std::uint32_t error = 0;
+        const std::unique_ptr<HeldFolder> inner = folder.OpenFolder(name, error);
+        if (!inner || inner->IsLink() || LinkInside(*inner)) return true;
     }
     return false;
 }
 
-void ToolFolder::MoveAside(const std::wstring& path) {
-    // Renamed beside itself, whole: nothing in it is changed, nothing of anyone's is lost.
+void ToolFolder::MoveAside(HeldFolder& parent, const std::wstring& name, const FileId& id) {
+    // Renamed beside itself, whole, and only while the name still names what was judged: nothing
+    // in it is changed, nothing of anyone's is lost, nothing else is moved.
     for (int number = 1; number <= MaxAsideNames; ++number) {
-        const std::wstring aside = path + L".old-" + Decimal(number);
-        if (files_.GetAttributes(aside).valid) continue;
-        const std::uint32_t error = files_.Rename(path, aside);
+        const std::wstring aside = name + L".old-" + Decimal(number);
+        if (parent.Attributes(aside).valid) continue;
+        const std::uint32_t error = parent.RenameEntry(name, id, aside);
         if (error == 0) return;
+        // Something else has the name by now: it is judged afresh.
+        if (error == ErrorCode::FileNotFound) return;
         // Another program holds it and does not let it be moved.
         if (error != ErrorCode::AlreadyExists) throw Unprotectable(error);
     }
@@ -174,39 +214,56 @@ void ToolFolder::MoveAside(const std::wstring& path) {
 }
 
 void ToolFolder::Resolve() {
-    // Every later path starts from where the system says the held folder is: a link above it
-    // that is pointed elsewhere afterwards changes none of them.
+    // The texts, the current folder and the tool's start need a path: the one the system
+    // resolves for the held folder, in a place whose names the system keeps as they are.
     const std::wstring finalPath = heldFolder_->FinalPath();
     if (finalPath.empty()) {
         heldFolder_.reset();
         throw Unprotectable(0);
     }
+    // And that path must open the very folder held, or nothing started by it is ours.
+    FileId held, named;
+    if (heldFolder_->ReadId(held) != 0 || files_.FileIdAt(finalPath, named) != 0 || !(named == held)) {
+        heldFolder_.reset();
+        throw Unprotectable(0);
+    }
     path_ = finalPath + L"\\";
     // Refused before anything is written in here, not only when the first run is due.
-    RefuseLink(path_ + DriverFolderName, DriverFolderName);
+    RefuseLink(DriverFolderName);
 }
 
-void ToolFolder::RefuseLink(const std::wstring& path, const std::wstring& name) {
-    if (files_.GetAttributes(path).link) throw UnexpectedLink(name);
+void ToolFolder::RefuseLink(const std::wstring& name) {
+    if (heldFolder_->Attributes(name).link) throw UnexpectedLink(name);
 }
+
+namespace {
+
+// Attributes that cannot be read for any reason but a missing entry leave it to the hold.
+bool Present(const FileAttributes& attributes, bool directory) {
+    if (attributes.valid) return attributes.directory == directory;
+    return attributes.error != ErrorCode::FileNotFound && attributes.error != ErrorCode::PathNotFound;
+}
+
+} // namespace
 
 bool ToolFolder::ToolPresent() {
-    RefuseLink(ToolPath(), ToolName);
-    return FileExists(files_, ToolPath());
+    if (!heldFolder_) return false;
+    RefuseLink(ToolName);
+    return Present(heldFolder_->Attributes(ToolName), false);
 }
 
 bool ToolFolder::HoldTool(std::span<const std::uint8_t> payload) {
     heldTool_.reset();
     if (!heldFolder_) throw Error(InOutErrorMessage(ErrorCode::PathNotFound, path_), ErrorCode::PathNotFound);
-    RefuseLink(ToolPath(), ToolName);
+    RefuseLink(ToolName);
     std::uint32_t error = 0;
-    std::unique_ptr<HeldFile> held = files_.HoldFile(ToolPath(), error);
+    std::unique_ptr<HeldFile> held = heldFolder_->HoldFile(ToolName, error);
     if (!held) {
         if (error == ErrorCode::SharingViolation) throw InUse(error);
         return false;
     }
     if (held->IsLink()) throw UnexpectedLink(ToolName);
-    if (held->CompareContent(payload) != ContentCheck::Same) return false;
+    if (held->CompareContent(payload) != ContentCheck::Same || held->ReadId(toolId_) != 0) return false;
     heldTool_ = std::move(held);
     return true;
 }
@@ -216,9 +273,15 @@ void ToolFolder::HoldWrittenTool(std::span<const std::uint8_t> payload) {
     if (!HoldTool(payload)) throw InUse();
 }
 
+bool ToolFolder::ToolPathOpensHeldTool() {
+    FileId id;
+    return heldTool_ && files_.FileIdAt(ToolPath(), id) == 0 && id == toolId_;
+}
+
 bool ToolFolder::DriverFolderPresent() {
-    RefuseLink(path_ + DriverFolderName, DriverFolderName);
-    return DirectoryExists(files_, path_ + DriverFolderName);
+    if (!heldFolder_) return false;
+    RefuseLink(DriverFolderName);
+    return Present(heldFolder_->Attributes(DriverFolderName), true);
 }
 
 } // namespace juv

@@ -9,12 +9,16 @@
 
 namespace juv {
 
+// The tool's file name in the install folder.
+inline constexpr wchar_t ToolFileName[] = L"wdi-simple.exe";
+
 // The install folder and the tool in it, as the sequence runs the tool with administrator
-// rights. Only a folder that shows it was never anyone else's is used as it is; anything else
-// found there is moved aside whole and a new folder is made, the administrators' own from its
-// first moment. Once checked or made, the folder and the tool are held open until the object
-// goes, on every path, and every later path is the one the system resolved for the held folder:
-// nobody can rename the folder away, point a path elsewhere, or swap the tool in between.
+// rights. The folder the install folder lies in is held first, and everything after goes
+// relative to that hold, never by a path a link or a rewritten name could redirect: only a
+// folder that shows on its own handle that it was never anyone else's is used as it is; anything
+// else found there is moved aside whole, by its handle, and a new folder is made, the
+// administrators' own from its first moment. Once checked or made, the folder and the tool are
+// held open until the object goes, on every path.
 class ToolFolder {
 public:
     // exeFolder, the installer's own folder, ends with a backslash.
@@ -27,9 +31,12 @@ public:
     // Makes the install folder afresh and holds it; 0, or the system's error code (AlreadyExists
     // when a file has the name).
     std::uint32_t MakeFolder();
+    // The held install folder, through which everything in it is reached; null while none is.
+    HeldFolder* Held() { return heldFolder_.get(); }
 
     // The install folder with a trailing backslash: the system's path for the held folder once it
-    // is held, where it is looked for until then.
+    // is held, where it is looked for until then. For the texts, the current folder and the
+    // tool's start, which only a path can name.
     const std::wstring& Path() const { return path_; }
     std::wstring ToolPath() const;
 
@@ -41,33 +48,37 @@ public:
     bool HoldTool(std::span<const std::uint8_t> payload);
     // Holds the tool just written; throws when it is no longer what was written.
     void HoldWrittenTool(std::span<const std::uint8_t> payload);
+    // Whether the tool's path opens the very file held, as the system will open it to start it.
+    bool ToolPathOpensHeldTool();
     // True when the driver folder is there; throws when it is a link.
     bool DriverFolderPresent();
 
 private:
     enum class Found { Held, Absent, File };
-    // The folder the install folder lies in: the installer's own, or one of the program data
-    // folder's, held, where the installer's volume keeps no access lists.
+    // The folder the install folder lies in: the installer's own, or the administrators' one in
+    // the 32-bit Program Files where nothing beside the installer can be protected.
     void ChoosePlace();
-    Found HoldOrMoveAside(const std::wstring& path, std::unique_ptr<HeldFolder>& held);
-    std::unique_ptr<HeldFolder> HoldAdministratorsFolder(const std::wstring& path);
     // Makes the folder and holds it, or holds what is there when it was only ever the
     // administrators', moving anything else aside first; 0, or the error of making it
     // (AlreadyExists when a file has the name).
-    std::uint32_t MakeOrHold(const std::wstring& path, std::unique_ptr<HeldFolder>& held);
-    void MoveAside(const std::wstring& path);
-    bool BornForAdministrators(HeldFolder& folder, const std::wstring& finalPath);
-    bool LinkInside(const std::wstring& folder);
+    std::uint32_t MakeOrHold(HeldFolder& parent, const std::wstring& name, std::unique_ptr<HeldFolder>& held);
+    Found HoldOrMoveAside(HeldFolder& parent, const std::wstring& name, std::unique_ptr<HeldFolder>& held);
+    void MoveAside(HeldFolder& parent, const std::wstring& name, const FileId& id);
+    bool BornForAdministrators(HeldFolder& folder);
+    bool LinkInside(HeldFolder& folder);
+    bool Protectable(HeldFolder& place);
     void Resolve();
-    void RefuseLink(const std::wstring& path, const std::wstring& name);
+    void RefuseLink(const std::wstring& name);
 
     FileSystem& files_;
     std::wstring exeFolder_;
     bool placeChosen_ = false;
     std::wstring path_;
+    std::unique_ptr<HeldFolder> heldRoot_;
     std::unique_ptr<HeldFolder> heldPlace_;
     std::unique_ptr<HeldFolder> heldFolder_;
     std::unique_ptr<HeldFile> heldTool_;
+    FileId toolId_;
 };
 
 // Whether a folder's owner and access list show that nobody but the administrators, the system

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/FileId.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -62,6 +64,8 @@ public:
     virtual ~HeldFile() = default;
     // What the open file itself is, which no later change of the path can alter.
     virtual bool IsLink() = 0;
+    // 0, and the id of the held file.
+    virtual std::uint32_t ReadId(FileId& id) = 0;
     // Compares the held file, from its start, with the bytes, without loading the whole file.
     virtual ContentCheck CompareContent(std::span<const std::uint8_t> bytes) = 0;
 };
@@ -72,7 +76,10 @@ struct VolumeTraits {
     bool remote = false;      // a network folder, whose access lists another machine keeps
 };
 
-// A folder held open so that it cannot be renamed away or deleted while held.
+// A folder held open so that it cannot be renamed away or deleted while held. Everything inside
+// it is reached through it, by a name relative to the held folder, never by a path from the top:
+// a link above it pointed elsewhere, or a name the system would rewrite, reaches nothing else.
+// A name here is one entry's name, with no backslash.
 class HeldFolder {
 public:
     virtual ~HeldFolder() = default;
@@ -81,13 +88,39 @@ public:
     virtual std::uint32_t ReadSecurity(FolderSecurity& security) = 0;
     // 0, and what its volume keeps.
     virtual std::uint32_t ReadVolume(VolumeTraits& volume) = 0;
+    // 0, and the id of the held folder.
+    virtual std::uint32_t ReadId(FileId& id) = 0;
     // The held folder's full path as the system resolves it, whatever links the path that
     // found it went through, without a trailing backslash; empty when the system cannot tell.
     virtual std::wstring FinalPath() = 0;
+
+    // What the entry itself is: a link is not followed.
+    virtual FileAttributes Attributes(const std::wstring& name) = 0;
+    // The names of what lies at the top level, files and folders alike.
+    virtual std::uint32_t List(std::vector<std::wstring>& names) = 0;
+    // Makes a folder inside and holds it in the same step, changeable by administrators and the
+    // system only from its first moment, readable and runnable by everyone: nobody can put a
+    // folder of their own there in between. Fails with AlreadyExists when anything has the name.
+    // Null on failure, with the error code in error.
+    virtual std::unique_ptr<HeldFolder> MakeFolder(const std::wstring& name, std::uint32_t& error) = 0;
+    // Holds the entry itself, a link not followed. Null on failure, with the error code in error.
+    virtual std::unique_ptr<HeldFolder> OpenFolder(const std::wstring& name, std::uint32_t& error) = 0;
+    // Renames the entry (a link itself, not what it points to) to a new name beside it that
+    // nothing has, but only while it is still the one with that id: FileNotFound when the name
+    // now names something else or nothing.
+    virtual std::uint32_t RenameEntry(const std::wstring& name, const FileId& id, const std::wstring& newName) = 0;
+    // Holds a file inside for reading, a link not followed.
+    virtual std::unique_ptr<HeldFile> HoldFile(const std::wstring& name, std::uint32_t& error) = 0;
+    // Creates or truncates a file inside. Null on failure, with the error code in error.
+    virtual std::unique_ptr<OutputFile> CreateOutputFile(const std::wstring& name, std::uint32_t& error) = 0;
+    // Renames a file inside over another name inside, replacing a file there.
+    virtual std::uint32_t MoveOver(const std::wstring& from, const std::wstring& to) = 0;
+    virtual std::uint32_t RemoveFile(const std::wstring& name) = 0;
 };
 
-// The file operations of the install folder. Errors come back as the system's error codes,
-// 0 meaning success, so the caller can word them.
+// Where the file operations start: the folders held by their path, and what a path means to the
+// system. Errors come back as the system's error codes, 0 meaning success, so the caller can
+// word them.
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
@@ -99,34 +132,21 @@ public:
     // A directory search for the path: true when it finds an entry that is not a directory.
     virtual bool SearchFindsFile(const std::wstring& path) = 0;
 
-    // Makes the folder (one level) and holds it in the same step, changeable by administrators
-    // and the system only from its first moment, readable and runnable by everyone: nobody can
-    // put a folder of their own there in between. Fails with AlreadyExists when anything is at
-    // path. Null on failure, with the error code in error.
-    virtual std::unique_ptr<HeldFolder> MakeHeldFolder(const std::wstring& path, std::uint32_t& error) = 0;
-    // What the volume of the folder at path keeps; 0 on success.
-    virtual std::uint32_t ReadVolume(const std::wstring& path, VolumeTraits& volume) = 0;
-    // The folder Windows keeps for all users' program data, without a trailing backslash; empty
-    // when the system cannot say.
-    virtual std::wstring ProgramDataFolder() = 0;
+    // Holds the folder at path, wherever links on the way lead. Null on failure, with the error
+    // code in error.
+    virtual std::unique_ptr<HeldFolder> HoldFolder(const std::wstring& path, std::uint32_t& error) = 0;
+    // The path as the system turns it into a full one before use (a trailing dot or blank of a
+    // name goes, for one): a path it changes names something other than what it says.
+    virtual std::wstring FullPathName(const std::wstring& path) = 0;
+    // 0, and the id of the file the path opens now.
+    virtual std::uint32_t FileIdAt(const std::wstring& path, FileId& id) = 0;
+    // The folder Windows keeps for 32-bit programs (Program Files on 32-bit Windows), where only
+    // administrators may make anything, without a trailing backslash; empty when the system
+    // cannot say.
+    virtual std::wstring ProgramFilesFolder() = 0;
     virtual std::uint32_t ChangeDirectory(const std::wstring& path) = 0;
     // The process's current folder; empty when the system cannot say.
     virtual std::wstring CurrentDirectory() = 0;
-    // The names of what lies at the top level of a folder, files and folders alike.
-    virtual std::uint32_t ListFolder(const std::wstring& path, std::vector<std::wstring>& names) = 0;
-
-    // Hold what is at path itself, a link not followed. Null on failure, with the error code in
-    // error.
-    virtual std::unique_ptr<HeldFolder> HoldFolder(const std::wstring& path, std::uint32_t& error) = 0;
-    virtual std::unique_ptr<HeldFile> HoldFile(const std::wstring& path, std::uint32_t& error) = 0;
-    // Creates or truncates the file. Null on failure, with the error code in error.
-    virtual std::unique_ptr<OutputFile> CreateOutputFile(const std::wstring& path,
-                                                   std::uint32_t& error) = 0;
-    // Renames from over to, replacing a file there.
-    virtual std::uint32_t MoveOver(const std::wstring& from, const std::wstring& to) = 0;
-    // Renames a file or folder (a link itself, not what it points to) to a name nothing has.
-    virtual std::uint32_t Rename(const std::wstring& from, const std::wstring& to) = 0;
-    virtual std::uint32_t RemoveFile(const std::wstring& path) = 0;
 
     // The system's text for an error code.
     virtual std::wstring ErrorText(std::uint32_t code) = 0;

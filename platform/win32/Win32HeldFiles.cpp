@@ -38,16 +38,62 @@ struct SecurityApi {
     decltype(&::GetSecurityInfo) getSecurity = LookUp<decltype(getSecurity)>(module.get(), "GetSecurityInfo");
 };
 
-// The native call that makes a folder and opens it in one step, from the one DLL every process
-// has loaded, and its translation of the native status.
+// The native calls that open, make and rename relative to a held folder's handle, from the one
+// DLL every process has loaded, and their translation of the native status.
 struct NativeApi {
     using CreateFile = LONG(WINAPI*)(HANDLE*, ACCESS_MASK, void*, void*, LARGE_INTEGER*, ULONG, ULONG, ULONG, ULONG,
                                      void*, ULONG);
+    using SetInformation = LONG(WINAPI*)(HANDLE, IO_STATUS_BLOCK*, void*, ULONG, ULONG);
     using StatusToError = ULONG(WINAPI*)(LONG);
     HMODULE module = ::GetModuleHandleW(L"ntdll.dll");
     CreateFile createFile = LookUp<CreateFile>(module, "NtCreateFile");
+    SetInformation setInformation = LookUp<SetInformation>(module, "NtSetInformationFile");
     StatusToError toError = LookUp<StatusToError>(module, "RtlNtStatusToDosError");
 };
+
+constexpr ULONG ShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+constexpr ULONG RenameInformation = 10;
+constexpr ULONG DispositionInformation = 13;
+
+// Opens or makes an entry of the folder held by root, by its own name relative to that handle:
+// no path from the top is looked at again, so a link above or a name the system would rewrite
+// reaches nothing else.
+std::uint32_t OpenInside(HANDLE root, const std::wstring& name, ACCESS_MASK access, ULONG sharing, ULONG disposition,
+                         ULONG options, void* descriptor, UniqueHandle& opened) {
+    const NativeApi api;
+    if (!api.createFile || !api.toError) return ERROR_PROC_NOT_FOUND;
+    // One entry's name, nothing that climbs out or down.
+    if (name.empty() || name == L"." || name == L".." || name.find_first_of(L"\\/") != std::wstring::npos)
+        return ERROR_INVALID_NAME;
+    std::wstring buffer = name;
+    UNICODE_STRING unicode{static_cast<USHORT>(buffer.size() * sizeof(wchar_t)),
+                           static_cast<USHORT>(buffer.size() * sizeof(wchar_t)), buffer.data()};
+    OBJECT_ATTRIBUTES attributes{sizeof(attributes), root, &unicode, OBJ_CASE_INSENSITIVE, descriptor, nullptr};
+    IO_STATUS_BLOCK status{};
+    HANDLE handle = nullptr;
+    const LONG result = api.createFile(&handle, access | SYNCHRONIZE, &attributes, &status, nullptr,
+                                       FILE_ATTRIBUTE_NORMAL, sharing, disposition,
+                                       options | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+    if (result < 0) return api.toError(result);
+    opened.reset(handle);
+    return 0;
+}
+
+// Renames the open entry to a name in the folder held by root.
+std::uint32_t RenameOpen(HANDLE entry, HANDLE root, const std::wstring& newName, bool replace) {
+    const NativeApi api;
+    if (!api.setInformation || !api.toError) return ERROR_PROC_NOT_FOUND;
+    if (newName.empty() || newName.find_first_of(L"\\/") != std::wstring::npos) return ERROR_INVALID_NAME;
+    std::vector<std::uint8_t> buffer(sizeof(FILE_RENAME_INFO) + newName.size() * sizeof(wchar_t));
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    info->ReplaceIfExists = replace;
+    info->RootDirectory = root;
+    info->FileNameLength = static_cast<DWORD>(newName.size() * sizeof(wchar_t));
+    std::memcpy(info->FileName, newName.data(), info->FileNameLength);
+    IO_STATUS_BLOCK status{};
+    const LONG result = api.setInformation(entry, &status, info, static_cast<ULONG>(buffer.size()), RenameInformation);
+    return result < 0 ? api.toError(result) : 0;
+}
 
 bool HandleIsLink(HANDLE handle) {
     FILE_ATTRIBUTE_TAG_INFO tag{};
@@ -158,11 +204,33 @@ std::uint32_t VolumeOf(HANDLE handle, VolumeTraits& volume) {
 
 namespace {
 
+class Win32OutputFile final : public OutputFile {
+public:
+    explicit Win32OutputFile(HANDLE handle) : handle_(handle) {}
+
+    std::size_t Write(std::span<const std::uint8_t> bytes) override {
+        // Large payloads are written in pieces, so memory stays small whatever their size.
+        std::size_t total = 0;
+        while (total < bytes.size()) {
+            const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - total, ChunkSize));
+            DWORD written = 0;
+            if (!::WriteFile(handle_.get(), bytes.data() + total, piece, &written, nullptr) || written == 0)
+                break;
+            total += written;
+        }
+        return total;
+    }
+
+private:
+    UniqueHandle handle_;
+};
+
 class Win32HeldFile final : public HeldFile {
 public:
     explicit Win32HeldFile(HANDLE handle) : handle_(handle) {}
 
     bool IsLink() override { return HandleIsLink(handle_.get()); }
+    std::uint32_t ReadId(FileId& id) override { return FileIdOf(handle_.get(), id); }
 
     ContentCheck CompareContent(std::span<const std::uint8_t> bytes) override {
         LARGE_INTEGER size;
@@ -209,8 +277,112 @@ public:
     }
 
     std::uint32_t ReadVolume(VolumeTraits& volume) override { return VolumeOf(handle_.get(), volume); }
+    std::uint32_t ReadId(FileId& id) override { return FileIdOf(handle_.get(), id); }
 
     std::wstring FinalPath() override { return FinalPathOf(handle_.get()); }
+
+    FileAttributes Attributes(const std::wstring& name) override {
+        FileAttributes result;
+        UniqueHandle entry;
+        // Asking for the attributes alone is never refused for sharing: a file another program
+        // holds without sharing is still seen.
+        result.error = OpenInside(handle_.get(), name, FILE_READ_ATTRIBUTES, ShareAll, FILE_OPEN,
+                                  FILE_OPEN_REPARSE_POINT, nullptr, entry);
+        if (result.error) return result;
+        FILE_ATTRIBUTE_TAG_INFO tag{};
+        if (!::GetFileInformationByHandleEx(entry.get(), FileAttributeTagInfo, &tag, sizeof(tag))) {
+            result.error = ::GetLastError();
+            return result;
+        }
+        result.valid = true;
+        result.directory = (tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        result.link = (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        return result;
+    }
+
+    std::uint32_t List(std::vector<std::wstring>& names) override {
+        names.clear();
+        std::vector<std::uint8_t> buffer(ChunkSize);
+        for (FILE_INFO_BY_HANDLE_CLASS query = FileIdBothDirectoryRestartInfo;; query = FileIdBothDirectoryInfo) {
+            if (!::GetFileInformationByHandleEx(handle_.get(), query, buffer.data(), ChunkSize)) {
+                const DWORD error = ::GetLastError();
+                return error == ERROR_NO_MORE_FILES ? 0 : error;
+            }
+            for (std::size_t at = 0;;) {
+                const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer.data() + at);
+                const std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
+                if (name != L"." && name != L"..") names.push_back(name);
+                if (entry->NextEntryOffset == 0) break;
+                at += entry->NextEntryOffset;
+            }
+        }
+    }
+
+    std::unique_ptr<HeldFolder> MakeFolder(const std::wstring& name, std::uint32_t& error) override {
+        const UniqueLocal descriptor = AdministratorsChangeDescriptor();
+        error = ERROR_INVALID_SECURITY_DESCR;
+        if (!descriptor) return nullptr;
+        UniqueHandle made;
+        error = OpenInside(handle_.get(), name, FolderAccessRights, FolderSharing, FILE_CREATE, FILE_DIRECTORY_FILE,
+                           descriptor.get(), made);
+        return error ? nullptr : std::make_unique<Win32HeldFolder>(made.release());
+    }
+
+    std::unique_ptr<HeldFolder> OpenFolder(const std::wstring& name, std::uint32_t& error) override {
+        UniqueHandle opened;
+        error = OpenInside(handle_.get(), name, FolderAccessRights, FolderSharing, FILE_OPEN, FILE_OPEN_REPARSE_POINT,
+                           nullptr, opened);
+        return error ? nullptr : std::make_unique<Win32HeldFolder>(opened.release());
+    }
+
+    std::uint32_t RenameEntry(const std::wstring& name, const FileId& id, const std::wstring& newName) override {
+        // Opened for the rename alone, the entry itself and not what a link points to; a program
+        // that holds it without letting it be moved makes this fail.
+        UniqueHandle entry;
+        if (const std::uint32_t error = OpenInside(handle_.get(), name, DELETE | FILE_READ_ATTRIBUTES, ShareAll,
+                                                   FILE_OPEN, FILE_OPEN_REPARSE_POINT, nullptr, entry))
+            return error;
+        FileId opened;
+        if (FileIdOf(entry.get(), opened) != 0 || !(opened == id)) return ERROR_FILE_NOT_FOUND;
+        return RenameOpen(entry.get(), handle_.get(), newName, false);
+    }
+
+    std::unique_ptr<HeldFile> HoldFile(const std::wstring& name, std::uint32_t& error) override {
+        // Read sharing only: nobody may write, replace, rename or delete it while it is held. The
+        // system still starts it, as it opens a program for reading and running only.
+        UniqueHandle file;
+        error = OpenInside(handle_.get(), name, GENERIC_READ, FILE_SHARE_READ, FILE_OPEN,
+                           FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_SEQUENTIAL_ONLY, nullptr, file);
+        return error ? nullptr : std::make_unique<Win32HeldFile>(file.release());
+    }
+
+    std::unique_ptr<OutputFile> CreateOutputFile(const std::wstring& name, std::uint32_t& error) override {
+        UniqueHandle file;
+        error = OpenInside(handle_.get(), name, GENERIC_READ | GENERIC_WRITE, 0, FILE_OVERWRITE_IF,
+                           FILE_NON_DIRECTORY_FILE, nullptr, file);
+        return error ? nullptr : std::make_unique<Win32OutputFile>(file.release());
+    }
+
+    std::uint32_t MoveOver(const std::wstring& from, const std::wstring& to) override {
+        UniqueHandle file;
+        if (const std::uint32_t error = OpenInside(handle_.get(), from, DELETE, ShareAll, FILE_OPEN,
+                                                   FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, nullptr, file))
+            return error;
+        return RenameOpen(file.get(), handle_.get(), to, true);
+    }
+
+    std::uint32_t RemoveFile(const std::wstring& name) override {
+        const NativeApi api;
+        if (!api.setInformation || !api.toError) return ERROR_PROC_NOT_FOUND;
+        UniqueHandle file;
+        if (const std::uint32_t error = OpenInside(handle_.get(), name, DELETE, ShareAll, FILE_OPEN,
+                                                   FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, nullptr, file))
+            return error;
+        BOOLEAN remove = TRUE;
+        IO_STATUS_BLOCK status{};
+        const LONG result = api.setInformation(file.get(), &status, &remove, sizeof(remove), DispositionInformation);
+        return result < 0 ? api.toError(result) : 0;
+    }
 
 private:
     UniqueHandle handle_;
@@ -223,51 +395,19 @@ UniqueLocal AdministratorsChangeDescriptor() {
 }
 
 std::unique_ptr<HeldFolder> Win32FileSystem::HoldFolder(const std::wstring& path, std::uint32_t& error) {
-    HANDLE handle = NullIfInvalid(
-        ::CreateFileW(path.c_str(), FolderAccessRights, FolderSharing, nullptr, OPEN_EXISTING, FolderFlags, nullptr));
+    // The folder the path names as it stands, links on the way followed: the long-path form
+    // keeps the system from rewriting the name first (a trailing dot would go, and with it the
+    // folder meant).
+    std::wstring exact = path;
+    if (exact.size() >= 3 && exact[1] == L':' && exact[2] == L'\\')
+        exact = L"\\\\?\\" + exact;
+    else if (exact.rfind(L"\\\\", 0) == 0 && exact.rfind(L"\\\\?\\", 0) != 0)
+        exact = L"\\\\?\\UNC\\" + exact.substr(2);
+    HANDLE handle = NullIfInvalid(::CreateFileW(exact.c_str(), FolderAccessRights, FolderSharing, nullptr, OPEN_EXISTING,
+                                                FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     error = handle ? 0 : ::GetLastError();
     if (!handle) return nullptr;
     return std::make_unique<Win32HeldFolder>(handle);
-}
-
-std::unique_ptr<HeldFolder> Win32FileSystem::MakeHeldFolder(const std::wstring& path, std::uint32_t& error) {
-    const NativeApi api;
-    const UniqueLocal descriptor = AdministratorsChangeDescriptor();
-    error = ERROR_PROC_NOT_FOUND;
-    if (!api.createFile || !api.toError) return nullptr;
-    error = ERROR_INVALID_SECURITY_DESCR;
-    if (!descriptor) return nullptr;
-    // The native call takes the path in the kernel's own form.
-    std::wstring name = path;
-    while (name.size() > 3 && name.back() == L'\\') name.pop_back();
-    if (name.rfind(L"\\\\?\\", 0) == 0)
-        name = L"\\??\\" + name.substr(4);
-    else if (name.rfind(L"\\\\", 0) == 0)
-        name = L"\\??\\UNC\\" + name.substr(2);
-    else
-        name = L"\\??\\" + name;
-    UNICODE_STRING unicode{static_cast<USHORT>(name.size() * sizeof(wchar_t)),
-                           static_cast<USHORT>(name.size() * sizeof(wchar_t)), name.data()};
-    OBJECT_ATTRIBUTES attributes{sizeof(attributes), nullptr, &unicode, OBJ_CASE_INSENSITIVE, descriptor.get(),
-                                 nullptr};
-    IO_STATUS_BLOCK status{};
-    HANDLE handle = nullptr;
-    const LONG result = api.createFile(&handle, FolderAccessRights, &attributes, &status, nullptr,
-                                       FILE_ATTRIBUTE_NORMAL, FolderSharing, FILE_CREATE,
-                                       FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
-    error = result >= 0 ? 0 : api.toError(result);
-    if (result < 0) return nullptr;
-    return std::make_unique<Win32HeldFolder>(handle);
-}
-
-std::unique_ptr<HeldFile> Win32FileSystem::HoldFile(const std::wstring& path, std::uint32_t& error) {
-    // Read sharing only: nobody may write, replace, rename or delete it while it is held. The
-    // system still starts it, as it opens a program for reading and running only.
-    HANDLE handle = NullIfInvalid(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                                FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    error = handle ? 0 : ::GetLastError();
-    if (!handle) return nullptr;
-    return std::make_unique<Win32HeldFile>(handle);
 }
 
 } // namespace juv

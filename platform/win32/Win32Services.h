@@ -159,18 +159,12 @@ public:
     FileAttributes GetAttributes(const std::wstring& path) override;
     std::uint32_t OpenLinkTarget(const std::wstring& path, bool directory) override;
     bool SearchFindsFile(const std::wstring& path) override;
-    std::unique_ptr<HeldFolder> MakeHeldFolder(const std::wstring& path, std::uint32_t& error) override;
-    std::uint32_t ReadVolume(const std::wstring& path, VolumeTraits& volume) override;
-    std::wstring ProgramDataFolder() override;
+    std::unique_ptr<HeldFolder> HoldFolder(const std::wstring& path, std::uint32_t& error) override;
+    std::wstring FullPathName(const std::wstring& path) override;
+    std::uint32_t FileIdAt(const std::wstring& path, FileId& id) override;
+    std::wstring ProgramFilesFolder() override;
     std::uint32_t ChangeDirectory(const std::wstring& path) override;
     std::wstring CurrentDirectory() override;
-    std::uint32_t ListFolder(const std::wstring& path, std::vector<std::wstring>& names) override;
-    std::unique_ptr<HeldFolder> HoldFolder(const std::wstring& path, std::uint32_t& error) override;
-    std::unique_ptr<HeldFile> HoldFile(const std::wstring& path, std::uint32_t& error) override;
-    std::unique_ptr<OutputFile> CreateOutputFile(const std::wstring& path, std::uint32_t& error) override;
-    std::uint32_t MoveOver(const std::wstring& from, const std::wstring& to) override;
-    std::uint32_t Rename(const std::wstring& from, const std::wstring& to) override;
-    std::uint32_t RemoveFile(const std::wstring& path) override;
     std::wstring ErrorText(std::uint32_t code) override;
 };
 

@@ -472,7 +472,7 @@ TEST_F(InstallTest, FolderSomeoneElseMadeIsMovedAsideWholeAndTheToolRunsFromANew
     files.AddFile(L"C:\\Users\\tech\\other.exe", {'x'});
     std::vector<std::uint32_t> swaps;
     processes.defaultBehaviour.effect = [&] {
-        EXPECT_EQ(files.heldFolders.Open(), 1);
+        EXPECT_EQ(files.heldFolders.Open(), 2); // the installer's folder and the install folder
         EXPECT_EQ(files.heldFiles.Open(), 1);
         swaps.push_back(files.MoveOver(L"C:\\Users\\tech\\other.exe", ToolPath));
         files.AddDirectory(DriverFolder);
@@ -535,46 +535,91 @@ TEST_F(InstallTest, OnlyAFolderThatWasNeverAnyoneElsesIsUsedAnythingElseIsMovedA
     EXPECT_FALSE(ui.closed);
 }
 
-// Every step after the folder is held goes by the path the system resolved for it: a link above
-// it pointed elsewhere afterwards changes none of them.
-TEST_F(InstallTest, EveryStepGoesByThePathResolvedForTheHeldFolder) {
+// Every step after the installer's folder is held goes through that hold, and every path the
+// system needs is the one it resolved for the held folder: a link above it pointed elsewhere
+// afterwards, by then judging a folder found there, changes none of them. A path that no longer
+// opens the tool held starts nothing.
+TEST_F(InstallTest, EveryStepGoesThroughTheHeldFolderWhereverItsNamePointsByThen) {
     const std::wstring real = L"C:\\Data\\DARORED";
-    files.AddDirectory(InstallFolder);
+    const std::wstring system = L"C:\\Windows\\System32";
     files.AddDirectory(real);
-    files.finalPaths[InstallFolder] = real;
+    files.nodes[real].security.owner = Trustee::Other; // a user's: moved aside
+    files.AddFile(real + L"\\notes.txt", {'n'});
+    files.AddDirectory(system + L"\\DARORED");
+    files.finalPaths[L"C:\\Tools"] = L"C:\\Data";
+    files.onJudge = [&] { files.finalPaths[L"C:\\Tools"] = system; };
     Run();
     EXPECT_EQ(ui.label, L"DONE!");
+    EXPECT_EQ(*files.Content(real + L".old-1\\notes.txt"), (std::vector<std::uint8_t>{'n'}));
+    EXPECT_TRUE(files.FilesIn(system + L"\\DARORED").empty());
+    EXPECT_FALSE(files.nodes.count(system + L"\\DARORED.old-1"));
     EXPECT_EQ(processes.starts.at(0).folder, real);
     EXPECT_EQ(*files.Content(real + L"\\wdi-simple.exe"), payload);
-    EXPECT_TRUE(files.FilesIn(InstallFolder).empty());
     ASSERT_EQ(processes.starts.size(), 2u);
     EXPECT_EQ(processes.starts[1].path, real + L"\\wdi-simple.exe");
     EXPECT_EQ(ui.statuses.at(3), L"Execute: \"" + real + L"\\wdi-simple.exe\" " + SecondRun);
+
+    // The tool's path opening another file than the one held starts nothing.
+    files.nodes.clear();
+    files.finalPaths.clear();
+    files.onJudge = nullptr;
+    files.AddFile(commandLine.modulePath, {1});
+    files.AddFile(L"C:\\Users\\tech\\other.exe", payload);
+    files.nameOpens[ToolPath] = L"C:\\Users\\tech\\other.exe";
+    processes.starts.clear();
+    ui = FakeUserInterface{};
+    Run();
+    EXPECT_EQ(ui.label, L"FAILED!");
+    EXPECT_EQ(ui.status, L"Driver folder missing");
+    EXPECT_TRUE(processes.starts.empty());
 }
 
-// A USB stick or a network folder keeps no access lists of its own: the install folder goes to
-// the program data folder instead, held to the same rules, and nothing is written beside the
-// installer.
-TEST_F(InstallTest, WhereNoFolderCanBeProtectedTheInstallFolderGoesToTheProgramData) {
-    const std::wstring place = L"C:\\ProgramData\\JUV LibUSB driver installer";
-    for (const VolumeTraits volume : {VolumeTraits{false, false}, VolumeTraits{true, true}}) {
+// A USB stick or a network folder keeps no access lists of its own, and a folder whose name the
+// system rewrites (a trailing dot) names another one: the install folder goes to the
+// administrators' folder in the 32-bit Program Files instead, held to the same rules, and
+// nothing is written beside the installer.
+TEST_F(InstallTest, WhereNoFolderCanBeProtectedTheInstallFolderGoesToProgramFiles) {
+    const std::wstring place = L"C:\\Program Files (x86)\\JUV LibUSB driver installer";
+    const struct {
+        const char* named;
+        std::wstring exeFolder;
+        VolumeTraits volume;
+    } cases[] = {
+        {"no access lists", L"C:\\Tools", {false, false}},
+        {"a network folder", L"C:\\Tools", {true, true}},
+        {"a rewritten name", L"C:\\Tools\\x.", {true, false}},
+    };
+    for (const auto& c : cases) {
         files.nodes.clear();
+        commandLine.modulePath = c.exeFolder + L"\\ZoroDerERIDovudi.exe";
         files.AddFile(commandLine.modulePath, {1});
-        files.AddDirectory(InstallFolder); // beside the installer from an earlier run: left alone
-        files.AddDirectory(L"C:\\ProgramData");
+        files.AddFile(L"C:\\Tools\\DARORED\\user.dll", {'u'}); // the user's: left alone
+        files.AddDirectory(L"C:\\Tools\\x\\DARORED");
         files.AddDirectory(place);
         files.nodes[place].security.owner = Trustee::Other; // someone was first: moved aside
-        files.volumes[L"C:\\Tools"] = volume;
+        files.volumes[L"C:\\Tools"] = c.volume;
         processes.starts.clear();
         ui = FakeUserInterface{};
-        Run();
-        EXPECT_EQ(ui.label, L"DONE!");
-        EXPECT_EQ(*files.Content(place + L"\\DARORED\\wdi-simple.exe"), payload);
-        EXPECT_EQ(processes.starts.at(0).folder, place + L"\\DARORED");
-        EXPECT_TRUE(files.IsDirectory(place + L".old-1"));
-        EXPECT_TRUE(files.FilesIn(InstallFolder).empty());
-        EXPECT_EQ(Params(), (Texts{FirstRun, SecondRun}));
+        try { Run(); } catch (const Error& e) { ADD_FAILURE() << c.named << " " << std::string(e.Message().begin(), e.Message().end()); for (auto& l : files.log) ADD_FAILURE() << std::string(l.begin(), l.end()); }
+        EXPECT_EQ(ui.label, L"DONE!") << c.named;
+        EXPECT_EQ(*files.Content(place + L"\\DARORED\\wdi-simple.exe"), payload) << c.named;
+        EXPECT_EQ(processes.starts.at(0).folder, place + L"\\DARORED") << c.named;
+        EXPECT_TRUE(files.IsDirectory(place + L".old-1")) << c.named;
+        EXPECT_EQ(files.FilesIn(L"C:\\Tools\\DARORED"), Texts{L"user.dll"}) << c.named;
+        EXPECT_TRUE(files.FilesIn(L"C:\\Tools\\x\\DARORED").empty()) << c.named;
+        EXPECT_EQ(Params(), (Texts{FirstRun, SecondRun})) << c.named;
     }
+
+    // A folder made there that turns out to lie where nothing keeps access lists is not used.
+    files.nodes.clear();
+    files.volumes = {{InstallFolder, VolumeTraits{false, false}}};
+    commandLine.modulePath = L"C:\\Tools\\ZoroDerERIDovudi.exe";
+    files.AddFile(commandLine.modulePath, {1});
+    processes.starts.clear();
+    Parameters(L"/AUTO");
+    EXPECT_EQ(RunExpectingError(), L"DARORED could not be protected from other users: remove it and start again");
+    EXPECT_TRUE(processes.starts.empty());
+    EXPECT_FALSE(files.IsFile(ToolPath));
 }
 
 TEST_F(InstallTest, LeftoverTemporaryFileIsOverwritten) {

@@ -444,6 +444,10 @@ class FakeHeldFile final : public HeldFile {
 public:
     FakeHeldFile(FakeFileSystem& files, std::wstring key) : hold_(files, std::move(key), files.heldFiles) {}
     bool IsLink() override { return hold_.Node().link; }
+    std::uint32_t ReadId(FileId& id) override {
+        id = hold_.Files().IdOf(hold_.Key());
+        return 0;
+    }
     ContentCheck CompareContent(std::span<const std::uint8_t> bytes) override {
         const auto& content = hold_.Node().content;
         return std::equal(bytes.begin(), bytes.end(), content.begin(), content.end()) ? ContentCheck::Same
@@ -459,26 +463,87 @@ public:
     FakeHeldFolder(FakeFileSystem& files, std::wstring key) : hold_(files, std::move(key), files.heldFolders) {}
     bool IsLink() override { return hold_.Node().link; }
     std::uint32_t ReadSecurity(FolderSecurity& security) override {
-        const auto& errors = hold_.Files().readSecurityErrors;
+        if (Files().onJudge) Files().onJudge();
+        const auto& errors = Files().readSecurityErrors;
         if (const auto error = errors.find(hold_.Key()); error != errors.end()) return error->second;
         security = hold_.Node().security;
         return 0;
     }
     std::uint32_t ReadVolume(VolumeTraits& volume) override {
-        volume = hold_.Files().VolumeOf(hold_.Key());
+        volume = Files().VolumeOf(hold_.Key());
         return 0;
     }
-    std::wstring FinalPath() override {
-        const auto& paths = hold_.Files().finalPaths;
-        const auto it = paths.find(hold_.Key());
-        return it != paths.end() ? it->second : hold_.Key();
+    std::uint32_t ReadId(FileId& id) override {
+        id = Files().IdOf(hold_.Key());
+        return 0;
     }
+    std::wstring FinalPath() override { return hold_.Key(); }
+
+    FileAttributes Attributes(const std::wstring& name) override { return Files().GetAttributes(Inside(name)); }
+    std::uint32_t List(std::vector<std::wstring>& names) override { return Files().ListFolder(hold_.Key(), names); }
+    std::unique_ptr<HeldFolder> MakeFolder(const std::wstring& name, std::uint32_t& error) override {
+        return Files().MakeHeldFolder(Inside(name), error);
+    }
+    std::unique_ptr<HeldFolder> OpenFolder(const std::wstring& name, std::uint32_t& error) override {
+        return Files().OpenHeldFolder(Inside(name), error);
+    }
+    std::uint32_t RenameEntry(const std::wstring& name, const FileId& id, const std::wstring& newName) override {
+        const std::wstring key = Inside(name);
+        if (!Files().nodes.count(key) || !(Files().IdOf(key) == id)) return ErrorCode::FileNotFound;
+        return Files().Rename(key, Inside(newName));
+    }
+    std::unique_ptr<HeldFile> HoldFile(const std::wstring& name, std::uint32_t& error) override {
+        return Files().HoldFile(Inside(name), error);
+    }
+    std::unique_ptr<OutputFile> CreateOutputFile(const std::wstring& name, std::uint32_t& error) override {
+        return Files().CreateOutputFile(Inside(name), error);
+    }
+    std::uint32_t MoveOver(const std::wstring& from, const std::wstring& to) override {
+        return Files().MoveOver(Inside(from), Inside(to));
+    }
+    std::uint32_t RemoveFile(const std::wstring& name) override { return Files().RemoveFile(Inside(name)); }
 
 private:
+    FakeFileSystem& Files() { return hold_.Files(); }
+    std::wstring Inside(const std::wstring& name) const { return hold_.Key() + L"\\" + name; }
+
     FakeHold hold_;
 };
 
 } // namespace
+
+FileId FakeFileSystem::IdOf(const std::wstring& key) {
+    Node& node = nodes[key];
+    if (node.id == 0) node.id = ++lastId_;
+    FileId id;
+    id.volume = 1;
+    for (std::size_t i = 0; i < sizeof(node.id); ++i) id.file[i] = static_cast<std::uint8_t>(node.id >> (8 * i));
+    return id;
+}
+
+std::wstring FakeFileSystem::FullPathName(const std::wstring& path) {
+    // As the system does it: each name loses its trailing dots and blanks.
+    std::wstring full;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = path.find(L'\\', start);
+        std::wstring name = path.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
+        while (!name.empty() && (name.back() == L'.' || name.back() == L' ') && name != L"." && name != L"..")
+            name.pop_back();
+        full += name;
+        if (end == std::wstring::npos) return full;
+        full += L'\\';
+        start = end + 1;
+    }
+}
+
+std::uint32_t FakeFileSystem::FileIdAt(const std::wstring& path, FileId& id) {
+    std::wstring key = Key(FullPathName(path));
+    if (const auto it = nameOpens.find(key); it != nameOpens.end()) key = it->second;
+    if (!nodes.count(key)) return ParentExists(key) ? ErrorCode::FileNotFound : ErrorCode::PathNotFound;
+    id = IdOf(key);
+    return 0;
+}
 
 FolderSecurity FakeFileSystem::AdministratorsOwn() {
     FolderSecurity security;
@@ -497,12 +562,6 @@ VolumeTraits FakeFileSystem::VolumeOf(const std::wstring& key) const {
             volume = traits;
         }
     return volume;
-}
-
-std::uint32_t FakeFileSystem::ReadVolume(const std::wstring& path, VolumeTraits& volume) {
-    if (!IsDirectory(path)) return ErrorCode::PathNotFound;
-    volume = VolumeOf(Key(path));
-    return 0;
 }
 
 std::unique_ptr<HeldFolder> FakeFileSystem::MakeHeldFolder(const std::wstring& path, std::uint32_t& error) {
@@ -548,15 +607,26 @@ std::uint32_t FakeFileSystem::Rename(const std::wstring& from, const std::wstrin
 std::uint32_t FakeFileSystem::HoldError(const std::wstring& key, bool directory) const {
     const auto it = nodes.find(key);
     if (it == nodes.end()) return ErrorCode::FileNotFound;
-    if (it->second.directory != directory) return ErrorCode::AccessDenied;
+    // A folder is held as it is, a link among them, never what the link points to.
+    if (it->second.directory != directory && !(directory && it->second.link)) return ErrorCode::AccessDenied;
     return it->second.lockedExclusively ? ErrorCode::SharingViolation : 0;
 }
 
 std::unique_ptr<HeldFolder> FakeFileSystem::HoldFolder(const std::wstring& path, std::uint32_t& error) {
+    // Held by path, a folder is the one the links on the way lead to.
+    std::wstring key = Key(path);
+    if (const auto it = finalPaths.find(key); it != finalPaths.end()) key = it->second;
+    if (const auto it = nodes.find(key); it != nodes.end() && it->second.link) {
+        error = it->second.linkTargetError ? it->second.linkTargetError : ErrorCode::FileNotFound;
+        return nullptr;
+    }
+    return OpenHeldFolder(key, error);
+}
+
+std::unique_ptr<HeldFolder> FakeFileSystem::OpenHeldFolder(const std::wstring& path, std::uint32_t& error) {
     const std::wstring key = Key(path);
     if ((error = HoldError(key, true)) != 0) return nullptr;
-    auto held = std::make_unique<FakeHeldFolder>(*this, key);
-    return held;
+    return std::make_unique<FakeHeldFolder>(*this, key);
 }
 
 std::unique_ptr<HeldFile> FakeFileSystem::HoldFile(const std::wstring& path, std::uint32_t& error) {

@@ -188,7 +188,9 @@ public:
 };
 
 // A file system of absolute Windows paths. Folders are remembered without their trailing
-// backslash; a file or folder can only be made where its parent folder exists.
+// backslash; a file or folder can only be made where its parent folder exists. The program
+// reaches inside a held folder by names relative to it; the path operations below are what those
+// do, and what another program of the user's can do by path.
 class FakeFileSystem final : public FileSystem {
 public:
     struct Node {
@@ -200,6 +202,7 @@ public:
         int holds = 0;                     // held by the program: nobody may change it
         bool heldByAnother = false;        // another program holds it and does not let it be moved
         FolderSecurity security;           // of a folder; as the program makes its own
+        std::uint64_t id = 0;              // given when first asked for; it moves with the node
     };
 
     std::map<std::wstring, Node> nodes;
@@ -215,9 +218,12 @@ public:
     // What the volume of each path keeps, by the longest folder that begins it; others keep
     // access lists and are local.
     std::map<std::wstring, VolumeTraits> volumes;
-    // The path the system resolves for a held folder, where a link above it leads elsewhere.
+    // Where a folder held by its path really is, when a link on the way leads elsewhere.
     std::map<std::wstring, std::wstring> finalPaths;
-    std::wstring programData = L"C:\\ProgramData";
+    // What a path opens when the system opens it by name, where that is not the node of the name.
+    std::map<std::wstring, std::wstring> nameOpens;
+    std::function<void()> onJudge; // runs whenever a held folder's access list is read
+    std::wstring programFiles = L"C:\\Program Files (x86)";
     std::optional<std::size_t> writeLimit; // a write stops after this many bytes
     HandleCount heldFiles;
     HandleCount heldFolders;
@@ -232,23 +238,28 @@ public:
     bool IsFile(const std::wstring& path) const;
     const std::vector<std::uint8_t>* Content(const std::wstring& path) const;
     std::vector<std::wstring> FilesIn(const std::wstring& folder) const;
+    FileId IdOf(const std::wstring& key);
 
     FileAttributes GetAttributes(const std::wstring& path) override;
     std::uint32_t OpenLinkTarget(const std::wstring& path, bool directory) override;
     bool SearchFindsFile(const std::wstring& path) override;
-    std::unique_ptr<HeldFolder> MakeHeldFolder(const std::wstring& path, std::uint32_t& error) override;
-    std::uint32_t ReadVolume(const std::wstring& path, VolumeTraits& volume) override;
-    std::wstring ProgramDataFolder() override { return programData; }
+    std::unique_ptr<HeldFolder> HoldFolder(const std::wstring& path, std::uint32_t& error) override;
+    std::wstring FullPathName(const std::wstring& path) override;
+    std::uint32_t FileIdAt(const std::wstring& path, FileId& id) override;
+    std::wstring ProgramFilesFolder() override { return programFiles; }
     std::uint32_t ChangeDirectory(const std::wstring& path) override;
     std::wstring CurrentDirectory() override { return currentDirectory; }
-    std::uint32_t ListFolder(const std::wstring& path, std::vector<std::wstring>& names) override;
-    std::unique_ptr<HeldFolder> HoldFolder(const std::wstring& path, std::uint32_t& error) override;
-    std::unique_ptr<HeldFile> HoldFile(const std::wstring& path, std::uint32_t& error) override;
-    std::unique_ptr<OutputFile> CreateOutputFile(const std::wstring& path, std::uint32_t& error) override;
-    std::uint32_t MoveOver(const std::wstring& from, const std::wstring& to) override;
-    std::uint32_t Rename(const std::wstring& from, const std::wstring& to) override;
-    std::uint32_t RemoveFile(const std::wstring& path) override;
     std::wstring ErrorText(std::uint32_t code) override;
+
+    // By path, as the held folders do them by name.
+    std::unique_ptr<HeldFolder> MakeHeldFolder(const std::wstring& path, std::uint32_t& error);
+    std::unique_ptr<HeldFolder> OpenHeldFolder(const std::wstring& path, std::uint32_t& error);
+    std::uint32_t ListFolder(const std::wstring& path, std::vector<std::wstring>& names);
+    std::unique_ptr<HeldFile> HoldFile(const std::wstring& path, std::uint32_t& error);
+    std::unique_ptr<OutputFile> CreateOutputFile(const std::wstring& path, std::uint32_t& error);
+    std::uint32_t MoveOver(const std::wstring& from, const std::wstring& to);
+    std::uint32_t Rename(const std::wstring& from, const std::wstring& to);
+    std::uint32_t RemoveFile(const std::wstring& path);
 
     // What a folder of the program's own has: the administrators own it, nobody else may change it.
     static FolderSecurity AdministratorsOwn();
@@ -257,6 +268,7 @@ public:
 private:
     bool ParentExists(const std::wstring& key) const;
     std::uint32_t HoldError(const std::wstring& key, bool directory) const;
+    std::uint64_t lastId_ = 0;
 };
 
 // What Windows reports of its present devices, one answer per look; the last answer stays.

@@ -24,7 +24,8 @@ std::wstring WithoutBackslash(std::wstring path) {
 
 std::vector<std::wstring> FilesIn(const std::wstring& folder) {
     std::vector<std::wstring> names;
-    Win32FileSystem().ListFolder(folder, names);
+    std::uint32_t error = 0;
+    if (const auto held = Win32FileSystem().HoldFolder(WithoutBackslash(folder), error)) held->List(names);
     std::sort(names.begin(), names.end());
     return names;
 }

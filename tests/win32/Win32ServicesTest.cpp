@@ -1,5 +1,6 @@
 // The real Win32 services, each against the system it wraps.
 #include "app/FileTests.h"
+#include "app/ToolFolder.h"
 #include "platform/SystemErrors.h"
 #include "platform/win32/LiveWait.h"
 #include "platform/win32/Win32Services.h"
@@ -36,9 +37,11 @@ TEST_F(FileSystemOnWindows, AttributesTellFilesFoldersAndWhyNothingIsThere) {
     EXPECT_FALSE(files.SearchFindsFile(Path(L"none")));
 }
 
-TEST_F(FileSystemOnWindows, FolderIsMadeAndHeldInOneStepWhereNothingIsAndMovedOnlyByName) {
+TEST_F(FileSystemOnWindows, FolderIsMadeAndHeldInOneStepWhereNothingIsAndMovedAsideOnlyAsTheOneJudged) {
     std::uint32_t error = 1;
-    auto made = files.MakeHeldFolder(Path(L"DARORED\\"), error);
+    const auto place = files.HoldFolder(scratch.Path(), error);
+    ASSERT_TRUE(place);
+    auto made = place->MakeFolder(L"DARORED", error);
     ASSERT_TRUE(made);
     EXPECT_EQ(error, 0u);
     EXPECT_EQ(made->FinalPath() + L"\\", Path(L"DARORED\\"));
@@ -46,28 +49,35 @@ TEST_F(FileSystemOnWindows, FolderIsMadeAndHeldInOneStepWhereNothingIsAndMovedOn
     EXPECT_EQ(made->ReadVolume(volume), 0u);
     EXPECT_TRUE(volume.accessLists); // Wine shows its folders as NTFS
     EXPECT_FALSE(volume.remote);
-    // Held: nobody renames it away meanwhile, not even by its name.
-    EXPECT_NE(files.Rename(Path(L"DARORED"), Path(L"moved")), 0u);
-    EXPECT_FALSE(files.MakeHeldFolder(Path(L"DARORED"), error));
+
+    FileId id, byName;
+    EXPECT_EQ(made->ReadId(id), 0u);
+    EXPECT_EQ(files.FileIdAt(Path(L"DARORED"), byName), 0u) << made->ReadId(byName);
+    EXPECT_EQ(id, byName);
+    // Held: nobody renames it away meanwhile.
+    EXPECT_FALSE(::MoveFileW(Path(L"DARORED").c_str(), Path(L"moved").c_str()));
+    EXPECT_FALSE(place->MakeFolder(L"DARORED", error));
     EXPECT_EQ(error, ErrorCode::AlreadyExists);
     WriteBytes(Path(L"file"), {1});
-    EXPECT_FALSE(files.MakeHeldFolder(Path(L"file"), error));
+    EXPECT_FALSE(place->MakeFolder(L"file", error));
     EXPECT_EQ(error, ErrorCode::AlreadyExists);
-    EXPECT_FALSE(files.MakeHeldFolder(Path(L"a\\b"), error));
-    EXPECT_EQ(error, ErrorCode::PathNotFound);
+    EXPECT_FALSE(place->MakeFolder(L"..\\b", error)); // one name, nothing that climbs out
+    EXPECT_EQ(error, ErrorCode::InvalidName);
     made.reset();
-    // Let go, it is moved aside whole, but never onto something that is there.
+    // Let go, it is moved aside whole, only as the one judged, never onto something there.
     WriteBytes(Path(L"DARORED\\inside"), {7});
-    EXPECT_EQ(files.Rename(Path(L"DARORED"), Path(L"file")), ErrorCode::AlreadyExists);
-    EXPECT_EQ(files.Rename(Path(L"DARORED"), Path(L"DARORED.old-1")), 0u);
+    EXPECT_EQ(place->RenameEntry(L"DARORED", id, L"file"), ErrorCode::AlreadyExists);
+    FileId other;
+    EXPECT_EQ(files.FileIdAt(Path(L"file"), other), 0u);
+    EXPECT_EQ(place->RenameEntry(L"DARORED", other, L"DARORED.old-1"), ErrorCode::FileNotFound);
+    EXPECT_EQ(place->RenameEntry(L"DARORED", id, L"DARORED.old-1"), 0u);
     EXPECT_EQ(ReadBytes(Path(L"DARORED.old-1\\inside")), Bytes{7});
-    EXPECT_EQ(files.ReadVolume(scratch.Path(), volume), 0u);
-    EXPECT_FALSE(files.ProgramDataFolder().empty());
+    EXPECT_FALSE(files.ProgramFilesFolder().empty());
 
     // Made with this list: administrators and the system may change it, everyone else reads and
     // runs, whatever the parent allows. (Wine keeps no access lists on disk, so the list itself
     // is what can be checked here.)
-    ASSERT_TRUE(made = files.MakeHeldFolder(Path(L"DARORED"), error));
+    ASSERT_TRUE(made = place->MakeFolder(L"DARORED", error));
     const UniqueLocal descriptor = AdministratorsChangeDescriptor();
     ASSERT_TRUE(descriptor);
     PSID owner = nullptr;
@@ -110,48 +120,56 @@ TEST_F(FileSystemOnWindows, FolderListingNamesFilesAndFoldersAtTheTopLevel) {
     WriteBytes(Path(L"Version.DLL"), {1});
     ::CreateDirectoryW(Path(L"wdi-simple.exe.local").c_str(), nullptr);
     WriteBytes(Path(L"wdi-simple.exe.local\\deeper.dll"), {1});
+    std::uint32_t error = 1;
+    const auto place = files.HoldFolder(scratch.Path(), error);
+    ASSERT_TRUE(place);
     std::vector<std::wstring> names;
-    EXPECT_EQ(files.ListFolder(scratch.Path(), names), 0u);
+    EXPECT_EQ(place->List(names), 0u);
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::wstring>{L"Version.DLL", L"wdi-simple.exe.local"}));
-    EXPECT_EQ(files.ListFolder(Path(L"missing"), names), ErrorCode::PathNotFound);
+    EXPECT_TRUE(place->Attributes(L"wdi-simple.exe.local").directory);
+    EXPECT_FALSE(place->Attributes(L"Version.DLL").directory);
+    EXPECT_EQ(place->Attributes(L"none").error, ErrorCode::FileNotFound);
 }
 
-TEST_F(FileSystemOnWindows, WrittenFileReplacesTheOldOneInOneMove) {
+TEST_F(FileSystemOnWindows, WrittenFileReplacesTheOldOneInOneMoveAndNothingElse) {
     WriteBytes(Path(L"tool.exe"), {'o', 'l', 'd'});
     std::uint32_t error = 1;
+    const auto place = files.HoldFolder(scratch.Path(), error);
+    ASSERT_TRUE(place);
     {
-        const auto file = files.CreateOutputFile(Path(L"tool.exe.1.tmp"), error);
+        const auto file = place->CreateOutputFile(L"tool.exe.1.tmp", error);
         ASSERT_TRUE(file);
         EXPECT_EQ(error, 0u);
         const Bytes big(200000, 0x7E); // more than one piece
         EXPECT_EQ(file->Write(big), big.size());
         // Opened without sharing: nobody else can even hold it meanwhile.
         std::uint32_t holdError = 0;
-        EXPECT_FALSE(files.HoldFile(Path(L"tool.exe.1.tmp"), holdError));
+        EXPECT_FALSE(place->HoldFile(L"tool.exe.1.tmp", holdError));
         EXPECT_EQ(holdError, ErrorCode::SharingViolation);
     }
-    EXPECT_EQ(files.MoveOver(Path(L"tool.exe.1.tmp"), Path(L"tool.exe")), 0u);
+    EXPECT_EQ(place->MoveOver(L"tool.exe.1.tmp", L"tool.exe"), 0u);
     EXPECT_EQ(ReadBytes(Path(L"tool.exe")).size(), 200000u);
-    EXPECT_FALSE(files.GetAttributes(Path(L"tool.exe.1.tmp")).valid);
-}
+    EXPECT_FALSE(place->Attributes(L"tool.exe.1.tmp").valid);
 
-TEST_F(FileSystemOnWindows, MoveOntoAFolderOrIntoAMissingFolderFails) {
     WriteBytes(Path(L"a.tmp"), {1});
-    ::CreateDirectoryW(Path(L"tool.exe").c_str(), nullptr);
-    EXPECT_NE(files.MoveOver(Path(L"a.tmp"), Path(L"tool.exe")), 0u);
-    std::uint32_t error = 0;
-    EXPECT_FALSE(files.CreateOutputFile(Path(L"missing\\x.tmp"), error));
-    EXPECT_EQ(error, ErrorCode::PathNotFound);
-    EXPECT_EQ(files.RemoveFile(Path(L"a.tmp")), 0u);
-    EXPECT_EQ(files.RemoveFile(Path(L"a.tmp")), ErrorCode::FileNotFound);
+    ::CreateDirectoryW(Path(L"folder").c_str(), nullptr);
+    EXPECT_NE(place->MoveOver(L"a.tmp", L"folder"), 0u);
+    EXPECT_FALSE(place->CreateOutputFile(L"folder", error));
+    EXPECT_EQ(place->RemoveFile(L"a.tmp"), 0u);
+    EXPECT_EQ(place->RemoveFile(L"a.tmp"), ErrorCode::FileNotFound);
+    EXPECT_NE(place->RemoveFile(L"folder"), 0u);
+    EXPECT_TRUE(files.GetAttributes(Path(L"folder")).directory);
 }
 
 TEST_F(FileSystemOnWindows, HeldToolIsComparedByteForByteAndCanBeRunButNotChanged) {
     const Bytes payload{'M', 'Z', 0, 1, 2};
+    std::uint32_t placeError = 1;
+    const auto place = files.HoldFolder(scratch.Path(), placeError);
+    ASSERT_TRUE(place);
     const auto compare = [&](const std::wstring& name, const Bytes& bytes) {
         std::uint32_t error = 0;
-        const auto held = files.HoldFile(Path(name), error);
+        const auto held = place->HoldFile(name, error);
         return held ? held->CompareContent(bytes) : ContentCheck::Unreadable;
     };
     WriteBytes(Path(L"same"), payload);
@@ -164,19 +182,26 @@ TEST_F(FileSystemOnWindows, HeldToolIsComparedByteForByteAndCanBeRunButNotChange
     EXPECT_EQ(compare(L"empty", payload), ContentCheck::Different);
     EXPECT_EQ(compare(L"empty", {}), ContentCheck::Same);
     std::uint32_t error = 0;
-    EXPECT_FALSE(files.HoldFile(Path(L"missing"), error));
+    EXPECT_FALSE(place->HoldFile(L"missing", error));
     EXPECT_EQ(error, ErrorCode::FileNotFound);
 
-    const auto held = files.HoldFile(Path(L"same"), error);
+    const auto held = place->HoldFile(L"same", error);
     ASSERT_TRUE(held);
     EXPECT_FALSE(held->IsLink());
+    // The path the system will start opens the very file held; another name does not.
+    FileId id, byName;
+    EXPECT_EQ(held->ReadId(id), 0u);
+    EXPECT_EQ(files.FileIdAt(Path(L"same"), byName), 0u);
+    EXPECT_EQ(id, byName);
+    EXPECT_EQ(files.FileIdAt(Path(L"other"), byName), 0u);
+    EXPECT_FALSE(id == byName);
     // Compared again from the start, however often.
     EXPECT_EQ(held->CompareContent(payload), ContentCheck::Same);
     EXPECT_EQ(held->CompareContent(payload), ContentCheck::Same);
     EXPECT_FALSE(::MoveFileW(Path(L"same").c_str(), Path(L"aside").c_str()));
     EXPECT_FALSE(::CopyFileW(Path(L"other").c_str(), Path(L"same").c_str(), FALSE));
     EXPECT_FALSE(::DeleteFileW(Path(L"same").c_str()));
-    EXPECT_NE(files.MoveOver(Path(L"other"), Path(L"same")), 0u);
+    EXPECT_NE(place->MoveOver(L"other", L"same"), 0u);
     // The system opens a program it starts for reading and running, sharing read and delete.
     UniqueHandle image(NullIfInvalid(::CreateFileW(Path(L"same").c_str(), FILE_READ_DATA | FILE_EXECUTE | SYNCHRONIZE,
                                                    FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr)));
@@ -195,7 +220,7 @@ TEST_F(FileSystemOnWindows, HeldFolderStaysWhereItIsWhileItsContentMayChange) {
     EXPECT_FALSE(::RemoveDirectoryW(Path(L"DARORED").c_str()));
     // The tool is still written and renamed into place, and the tool still makes its folder.
     WriteBytes(Path(L"DARORED\\tool.tmp"), {1});
-    EXPECT_EQ(files.MoveOver(Path(L"DARORED\\tool.tmp"), Path(L"DARORED\\tool.exe")), 0u);
+    EXPECT_EQ(held->MoveOver(L"tool.tmp", L"tool.exe"), 0u);
     EXPECT_TRUE(::CreateDirectoryW(Path(L"DARORED\\usb_driver").c_str(), nullptr));
 
     FolderSecurity security;
@@ -222,6 +247,22 @@ TEST_F(FileSystemOnWindows, HeldFolderHasThePathTheSystemResolvesThroughALinkAbo
     EXPECT_EQ(resolved.substr(resolved.size() - 13), L"\\real\\DARORED");
     EXPECT_EQ(resolved.find(L"\\\\?\\"), std::wstring::npos);
     EXPECT_TRUE(files.GetAttributes(resolved).directory);
+
+    // A name with a trailing dot is held as it stands, not as the folder the system's rewrite of
+    // it would name; the path the system gives for it then names another folder, or another
+    // name altogether (Wine drops the dot there too).
+    ASSERT_TRUE(::CreateDirectoryW((L"\\\\?\\" + Path(L"x.")).c_str(), nullptr));
+    ASSERT_TRUE(::CreateDirectoryW(Path(L"x").c_str(), nullptr));
+    const auto dotted = files.HoldFolder(Path(L"x."), error);
+    ASSERT_TRUE(dotted);
+    FileId dottedId, named;
+    ASSERT_EQ(dotted->ReadId(dottedId), 0u);
+    const std::wstring final = dotted->FinalPath();
+    EXPECT_TRUE(files.FullPathName(final) != final || files.FileIdAt(final, named) != 0 || !(named == dottedId))
+        << final;
+    EXPECT_EQ(files.FileIdAt(Path(L"x"), named), 0u);
+    EXPECT_FALSE(named == dottedId);
+    ::RemoveDirectoryW((L"\\\\?\\" + Path(L"x.")).c_str());
 }
 
 TEST_F(FileSystemOnWindows, FileHeldOpenByAnotherStillExists) {
