@@ -58,13 +58,10 @@ constexpr ULONG DispositionInformation = 13;
 // Opens or makes an entry of the folder held by root, by its own name relative to that handle:
 // no path from the top is looked at again, so a link above or a name the system would rewrite
 // reaches nothing else.
-std::uint32_t OpenInside(HANDLE root, const std::wstring& name, ACCESS_MASK access, ULONG sharing, ULONG disposition,
-                         ULONG options, void* descriptor, UniqueHandle& opened) {
+std::uint32_t OpenRelative(HANDLE root, const std::wstring& name, ACCESS_MASK access, ULONG sharing, ULONG disposition,
+                           ULONG options, void* descriptor, UniqueHandle& opened) {
     const NativeApi api;
     if (!api.createFile || !api.toError) return ERROR_PROC_NOT_FOUND;
-    // One entry's name, nothing that climbs out or down.
-    if (name.empty() || name == L"." || name == L".." || name.find_first_of(L"\\/") != std::wstring::npos)
-        return ERROR_INVALID_NAME;
     std::wstring buffer = name;
     UNICODE_STRING unicode{static_cast<USHORT>(buffer.size() * sizeof(wchar_t)),
                            static_cast<USHORT>(buffer.size() * sizeof(wchar_t)), buffer.data()};
@@ -77,6 +74,14 @@ std::uint32_t OpenInside(HANDLE root, const std::wstring& name, ACCESS_MASK acce
     if (result < 0) return api.toError(result);
     opened.reset(handle);
     return 0;
+}
+
+std::uint32_t OpenInside(HANDLE root, const std::wstring& name, ACCESS_MASK access, ULONG sharing, ULONG disposition,
+                         ULONG options, void* descriptor, UniqueHandle& opened) {
+    // One entry's name, nothing that climbs out or down.
+    if (name.empty() || name == L"." || name == L".." || name.find_first_of(L"\\/") != std::wstring::npos)
+        return ERROR_INVALID_NAME;
+    return OpenRelative(root, name, access, sharing, disposition, options, descriptor, opened);
 }
 
 // Renames the open entry to a name in the folder held by root.
@@ -302,9 +307,15 @@ public:
 
     std::uint32_t List(std::vector<std::wstring>& names) override {
         names.clear();
+        // Read through a handle of its own, opened on the held folder itself: a listing is then
+        // what is there now, also where a system keeps what a handle listed before (Wine does).
+        UniqueHandle folder;
+        if (const std::uint32_t error = OpenRelative(handle_.get(), L"", FILE_LIST_DIRECTORY, ShareAll, FILE_OPEN,
+                                                     FILE_DIRECTORY_FILE, nullptr, folder))
+            return error;
         std::vector<std::uint8_t> buffer(ChunkSize);
         for (FILE_INFO_BY_HANDLE_CLASS query = FileIdBothDirectoryRestartInfo;; query = FileIdBothDirectoryInfo) {
-            if (!::GetFileInformationByHandleEx(handle_.get(), query, buffer.data(), ChunkSize)) {
+            if (!::GetFileInformationByHandleEx(folder.get(), query, buffer.data(), ChunkSize)) {
                 const DWORD error = ::GetLastError();
                 return error == ERROR_NO_MORE_FILES ? 0 : error;
             }

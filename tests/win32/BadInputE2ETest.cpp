@@ -4,6 +4,8 @@
 
 #include <functional>
 
+#include <shlobj.h>
+
 namespace juv::test {
 namespace {
 
@@ -129,6 +131,44 @@ TEST_F(ProgramTest, InstallFolderThatIsALinkRunsNothingFromWhereItLeads) {
     EXPECT_TRUE(Runs().empty());
     EXPECT_EQ(ReadBytes(AsideFolder() + L"wdi-simple.exe"), stranger);
     EXPECT_TRUE(IsDirectory(AsideFolder() + L"usb_driver"));
+}
+
+// Where Windows keeps the 32-bit programs: the administrators' place the install folder goes to
+// where nothing beside the installer can be protected.
+std::wstring ProgramFilesPlace() {
+    wchar_t folder[MAX_PATH] = {};
+    ::SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILESX86, nullptr, SHGFP_TYPE_CURRENT, folder);
+    return std::wstring(folder) + L"\\JUV LibUSB driver installer\\DARORED";
+}
+
+// An installer in a folder whose name ends in a dot, reached through a link: the system drops
+// the dot from every path it is given, which would reach the user's folder without it. Nothing
+// is written to or run from there: the install goes to the 32-bit Program Files.
+TEST_F(ProgramTest, FolderWhoseNameTheSystemRewritesSendsTheInstallToProgramFiles) {
+    const std::wstring real = scratch.Path() + L"real\\";
+    ASSERT_TRUE(::CreateDirectoryW(real.c_str(), nullptr));
+    ASSERT_TRUE(::CreateDirectoryW((L"\\\\?\\" + real + L"x.").c_str(), nullptr));
+    ASSERT_TRUE(::CreateDirectoryW((real + L"x").c_str(), nullptr));
+    ASSERT_TRUE(::CreateDirectoryW((real + L"x\\DARORED").c_str(), nullptr));
+    WriteBytes(real + L"x\\DARORED\\notes.txt", {'u'});
+    ASSERT_TRUE(::CopyFileW(exe.c_str(), (L"\\\\?\\" + real + L"x.\\ZoroDerERIDovudi.exe").c_str(), FALSE));
+    if (!MakeUnixLink(scratch.Path() + L"link", real + L"x.")) GTEST_SKIP() << "no symbolic link could be made here";
+    const std::wstring linked = scratch.Path() + L"link\\ZoroDerERIDovudi.exe";
+
+    const ChildResult silent = RunChild(linked, L"\"" + linked + L"\" /SILENT", 120000);
+    EXPECT_EQ(silent.exitCode, 0u) << silent.bytes;
+    const std::vector<Run> runs = Runs();
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[0].folder, ProgramFilesPlace());
+    EXPECT_EQ(runs[1].commandLine.substr(0, ProgramFilesPlace().size() + 1), L"\"" + ProgramFilesPlace());
+    WIN32_FIND_DATAW data;
+    UniqueFindHandle search(NullIfInvalid(::FindFirstFileW((real + L"x\\DARORED\\*").c_str(), &data)));
+    std::vector<std::wstring> names;
+    if (search) do names.push_back(data.cFileName); while (::FindNextFileW(search.get(), &data));
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::wstring>{L".", L"..", L"notes.txt"}));
+    EXPECT_FALSE(IsDirectory(real + L"x\\DARORED.old-1"));
+    EXPECT_FALSE(IsDirectory(real + L"x\\usb_driver"));
 }
 
 TEST_F(ProgramTest, SwitchesThatOnlyResembleAutoAndAVeryLongLineDoNotClose) {
@@ -399,6 +439,40 @@ TEST_F(ProgramTest, WorksFromAMappedDriveLetter) {
     const std::wstring mappedTool = L"\"N:\\DARORED\\wdi-simple.exe\" ";
     EXPECT_EQ(runs[0].commandLine.substr(0, mappedTool.size()), mappedTool);
     EXPECT_EQ(runs[0].folder, L"N:\\DARORED");
+
+    // The same drive as a network drive keeps nothing from other users: nothing is written
+    // there, the install goes to the 32-bit Program Files, and a file at the program data name
+    // an earlier release used stays as it is.
+    wchar_t programData[MAX_PATH] = {};
+    ::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, programData);
+    const std::wstring old = std::wstring(programData) + L"\\JUV LibUSB driver installer";
+    WriteBytes(old, {'o', 'l', 'd'});
+    struct Restore {
+        std::wstring old;
+        ~Restore() {
+            MapNetworkDrive(L'n', L"");
+            ::DeleteFileW(old.c_str());
+        }
+    } restore{old};
+    MapDrive(L'n', L"");
+    ASSERT_TRUE(MapNetworkDrive(L'n', folder)) << "no network drive could be made";
+    HKEY drives = nullptr;
+    wchar_t kind[16] = {};
+    DWORD size = sizeof(kind);
+    ASSERT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Wine\\Drives", 0, KEY_READ, &drives), ERROR_SUCCESS);
+    ::RegQueryValueExW(drives, L"n:", nullptr, nullptr, reinterpret_cast<BYTE*>(kind), &size);
+    ::RegCloseKey(drives);
+    EXPECT_EQ(std::wstring(kind), L"network");
+    ::DeleteFileW(log.c_str());
+    ::DeleteFileW(ToolPath().c_str());
+    RunningProgram remote(mapped, L"/AUTO");
+    ASSERT_TRUE(remote.WaitForExit(90000, exitCode));
+    EXPECT_EQ(exitCode, 0u);
+    const std::vector<Run> remoteRuns = Runs();
+    ASSERT_EQ(remoteRuns.size(), 2u);
+    EXPECT_EQ(remoteRuns[0].folder, ProgramFilesPlace());
+    EXPECT_EQ(::GetFileAttributesW(ToolPath().c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(ReadBytes(old), (std::vector<std::uint8_t>{'o', 'l', 'd'}));
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "tests/win32/Win32Helpers.h"
 
+#include <winioctl.h>
 
 #include <stdexcept>
 
@@ -150,6 +151,44 @@ bool MapDrive(wchar_t letter, const std::wstring& folder) {
     return ::GetFileAttributesW(root.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+bool MapNetworkDrive(wchar_t letter, const std::wstring& folder) {
+    // Wine's own request to its mount manager, as its drive settings make it.
+    struct UnixDrive {
+        ULONG size;
+        ULONG type;
+        ULONG fsType;
+        DWORD serial;
+        ULONGLONG unixDevice;
+        WCHAR letter;
+        USHORT mountPointOffset;
+        USHORT deviceOffset;
+        USHORT labelOffset;
+    };
+    constexpr DWORD DefineUnixDrive = CTL_CODE('m', 32, METHOD_BUFFERED, FILE_READ_ACCESS | FILE_WRITE_ACCESS);
+    const std::string target = folder.empty() ? std::string() : UnixPath(folder);
+    if (!folder.empty() && target.empty()) return false;
+    std::vector<char> request(sizeof(UnixDrive) + target.size() + 1, 0);
+    auto* drive = reinterpret_cast<UnixDrive*>(request.data());
+    drive->size = static_cast<ULONG>(request.size());
+    drive->type = DRIVE_REMOTE;
+    drive->letter = static_cast<WCHAR>(::towlower(letter));
+    if (!target.empty()) {
+        drive->mountPointOffset = sizeof(UnixDrive);
+        std::copy(target.begin(), target.end(), request.begin() + sizeof(UnixDrive));
+    }
+    UniqueHandle manager(NullIfInvalid(::CreateFileW(L"\\\\.\\MountPointManager", GENERIC_READ | GENERIC_WRITE,
+                                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                                      nullptr)));
+    DWORD returned = 0;
+    if (!manager || !::DeviceIoControl(manager.get(), DefineUnixDrive, request.data(), static_cast<DWORD>(request.size()),
+                                       nullptr, 0, &returned, nullptr))
+        return false;
+    if (folder.empty()) return true;
+    ::Sleep(1500);
+    const std::wstring root = std::wstring(1, letter) + L":\\";
+    return ::GetDriveTypeW(root.c_str()) == DRIVE_REMOTE;
+}
+
 bool WaitForFile(const std::wstring& path, DWORD timeoutMs) {
     const DWORD start = ::GetTickCount();
     while (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
@@ -164,7 +203,12 @@ bool MakeUnixLink(const std::wstring& link, const std::wstring& target) {
     while (!at.empty() && at.back() == L'\\') at.pop_back();
     const std::size_t slash = at.find_last_of(L'\\');
     const std::wstring parent = UnixFolder(at.substr(0, slash));
-    const std::wstring to = UnixFolder(target);
+    // The target's own name as it stands: Wine would drop a trailing dot from it.
+    std::wstring targetAt = target;
+    while (!targetAt.empty() && targetAt.back() == L'\\') targetAt.pop_back();
+    const std::size_t targetSlash = targetAt.find_last_of(L'\\');
+    const std::wstring targetParent = UnixFolder(targetAt.substr(0, targetSlash));
+    const std::wstring to = targetParent.empty() ? L"" : targetParent + L"/" + targetAt.substr(targetSlash + 1);
     if (parent.empty() || to.empty() || !RunUnix(L"Z:\\bin\\ln -s " + to + L" " + parent + L"/" + at.substr(slash + 1)))
         return false;
     const DWORD attributes = ::GetFileAttributesW(at.c_str());

@@ -52,6 +52,9 @@ bool MakeUnixLink(const std::wstring& link, const std::wstring& target);
 // Maps a drive letter to a folder the way Wine keeps its drives (a link in the prefix's
 // dosdevices), or removes the mapping when folder is empty. False when that is not possible.
 bool MapDrive(wchar_t letter, const std::wstring& folder);
+// The same through Wine's mount manager, which keeps the drive's kind in HKLM\Software\Wine\Drives:
+// a network drive here. An empty folder takes the drive away again.
+bool MapNetworkDrive(wchar_t letter, const std::wstring& folder);
 
 struct ChildResult {
     DWORD exitCode = 0;

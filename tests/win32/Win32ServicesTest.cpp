@@ -127,6 +127,10 @@ TEST_F(FileSystemOnWindows, FolderListingNamesFilesAndFoldersAtTheTopLevel) {
     EXPECT_EQ(place->List(names), 0u);
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::wstring>{L"Version.DLL", L"wdi-simple.exe.local"}));
+    // Listed again, it is what is there now.
+    WriteBytes(Path(L"later.dll"), {1});
+    EXPECT_EQ(place->List(names), 0u);
+    EXPECT_EQ(names.size(), 3u);
     EXPECT_TRUE(place->Attributes(L"wdi-simple.exe.local").directory);
     EXPECT_FALSE(place->Attributes(L"Version.DLL").directory);
     EXPECT_EQ(place->Attributes(L"none").error, ErrorCode::FileNotFound);
