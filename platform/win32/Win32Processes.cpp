@@ -5,6 +5,7 @@
 
 #include <cwchar>
 #include <memory>
+#include <optional>
 
 namespace juv {
 
@@ -14,6 +15,13 @@ using namespace std::chrono_literals;
 
 // A start the system has not finished within this long counts as one that failed.
 constexpr auto StartLimit = 60000ms;
+
+// Tells a server that serves another user's session from one that holds the device in ours.
+std::optional<std::uint32_t> SessionOf(DWORD processId) {
+    DWORD session = 0;
+    if (!::ProcessIdToSessionId(processId, &session)) return std::nullopt;
+    return session;
+}
 
 // The record the tool-help calls fill; its size field is set to what a 32-bit program passes.
 #if defined(_WIN32) && !defined(_WIN64)
@@ -36,6 +44,7 @@ private:
         if (!found) return false;
         entry.processId = record_.th32ProcessID;
         entry.exeFile.assign(record_.szExeFile, ::wcsnlen(record_.szExeFile, MAX_PATH));
+        entry.session = SessionOf(record_.th32ProcessID);
         return true;
     }
 
@@ -58,6 +67,14 @@ public:
         DWORD code = 0;
         if (!::GetExitCodeProcess(handle_.get(), &code)) return std::nullopt;
         return code;
+    }
+
+    std::wstring ImageName() override {
+        std::wstring path(32768, L'\0');
+        DWORD length = static_cast<DWORD>(path.size());
+        if (!::QueryFullProcessImageNameW(handle_.get(), 0, path.data(), &length)) return {};
+        path.resize(length);
+        return path;
     }
 
 private:
@@ -92,7 +109,8 @@ std::unique_ptr<ProcessSnapshot> Win32Processes::TakeSnapshot() {
 }
 
 std::unique_ptr<ProcessObject> Win32Processes::OpenForTermination(std::uint32_t processId) {
-    HANDLE handle = ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, processId);
+    HANDLE handle =
+        ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
     if (handle == nullptr) return nullptr;
     return AdoptProcessHandle(handle);
 }
@@ -148,5 +166,7 @@ void Win32Processes::Sleep(std::chrono::milliseconds duration) {
 }
 
 std::uint32_t Win32Processes::CurrentProcessId() { return ::GetCurrentProcessId(); }
+
+std::optional<std::uint32_t> Win32Processes::CurrentSessionId() { return SessionOf(::GetCurrentProcessId()); }
 
 } // namespace juv

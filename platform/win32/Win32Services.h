@@ -50,6 +50,7 @@ public:
                                                 StartWindow window) override;
     void Sleep(std::chrono::milliseconds duration) override;
     std::uint32_t CurrentProcessId() override;
+    std::optional<std::uint32_t> CurrentSessionId() override;
 
     // The tool-help entry points, looked up by name on first use: a system without them simply
     // has no process list to offer.

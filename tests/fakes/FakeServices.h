@@ -115,6 +115,11 @@ struct FakeProcess {
     bool openable = true;      // false: opening it fails, as for another user's process
     bool endsWhenKilled = true; // false: it survives TerminateProcess
     int restarts = 0;           // comes back under a new id this often after being ended
+    std::optional<std::uint32_t> session = 1; // empty: the system does not say
+    // Not empty: by the time it is opened the id belongs to this program, the full path of its
+    // image, as when the process ended and Windows gave its id to another.
+    std::wstring imageAfterOpen;
+    bool imageUnreadable = false; // its handle does not tell what it runs
 };
 
 class FakeProcesses final : public ProcessService {
@@ -123,6 +128,7 @@ public:
     bool toolHelpMissing = false;
     int throwAfterEntries = -1; // the snapshot throws when asked for more than this many entries
     std::uint32_t ownId = 4242;
+    std::optional<std::uint32_t> ownSession = 1;
     std::uint32_t nextId = 9000;
     HandleCount snapshots;
     HandleCount processHandles;
@@ -158,6 +164,7 @@ public:
         slept += duration;
     }
     std::uint32_t CurrentProcessId() override { return ownId; }
+    std::optional<std::uint32_t> CurrentSessionId() override { return ownSession; }
 };
 
 class FakeShell final : public ShellService {
