@@ -1,5 +1,6 @@
 #pragma once
 
+#include "tests/win32/DoubleSettings.h"
 #include "tests/win32/ProgramDriver.h"
 #include "tests/win32/Win32Helpers.h"
 
@@ -12,7 +13,7 @@
 namespace juv::test {
 
 // A copy of the installer that carries the tool double, alone in a scratch folder, with the
-// double's log and mode set through the environment the installer passes on to it.
+// double's log and mode among the doubles' settings.
 class ProgramTest : public ::testing::Test {
 protected:
     ScratchFolder scratch{L"juv-e2e"};
@@ -21,6 +22,7 @@ protected:
     std::wstring log;
 
     ProgramTest() { PlaceInstaller(scratch.Path()); }
+    ~ProgramTest() override { DeleteDoubleSettings(); }
 
     void PlaceInstaller(const std::wstring& where) {
         folder = where;
@@ -28,10 +30,10 @@ protected:
         exe = folder + L"ZoroDerERIDovudi.exe";
         log = scratch.Path() + L"tool-log.bin";
         if (!CopyTo(ProgramFolder() + L"installer_e2e.exe", exe)) throw std::runtime_error("cannot copy the installer");
-        ::SetEnvironmentVariableW(L"JUV_TOOL_LOG", log.c_str());
+        if (!SetDoubleSetting(L"ToolLog", log)) throw std::runtime_error("cannot set the tool's log");
         ToolMode(L"ok");
     }
-    static void ToolMode(const std::wstring& mode) { ::SetEnvironmentVariableW(L"JUV_TOOL_MODE", mode.c_str()); }
+    static void ToolMode(const std::wstring& mode) { SetDoubleSetting(L"ToolMode", mode); }
 
     std::wstring InstallFolder() const { return folder + L"DARORED\\"; }
     // Where a DARORED found there before was moved aside to.

@@ -82,15 +82,12 @@ protected:
     RemovalTest() {
         if (!CopyTo(ProgramFolder() + L"pnputil_double.exe", pnputil)) throw std::runtime_error("cannot place pnputil");
         pnputilLog = scratch.Path() + L"pnputil-log.bin";
-        ::SetEnvironmentVariableW(L"JUV_PNPUTIL_LOG", pnputilLog.c_str());
+        SetDoubleSetting(L"PnpUtilLog", pnputilLog);
         PnpUtilMode(L"ok");
     }
-    ~RemovalTest() override {
-        ::DeleteFileW(pnputil.c_str());
-        ::SetEnvironmentVariableW(L"JUV_PNPUTIL_LOG", nullptr);
-        ::SetEnvironmentVariableW(L"JUV_PNPUTIL_MODE", nullptr);
-    }
-    static void PnpUtilMode(const std::wstring& mode) { ::SetEnvironmentVariableW(L"JUV_PNPUTIL_MODE", mode.c_str()); }
+    // The settings go with the installer's fixture.
+    ~RemovalTest() override { ::DeleteFileW(pnputil.c_str()); }
+    static void PnpUtilMode(const std::wstring& mode) { SetDoubleSetting(L"PnpUtilMode", mode); }
 
     // The arguments of each pnputil run, in order; cleared for the next part of a test.
     std::vector<std::wstring> PnpUtilRuns(bool clear = true) const {
