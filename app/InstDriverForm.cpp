@@ -413,7 +413,8 @@ RunOutcome TJUVDriverForm::ExecuteTool(const std::wstring& toolPath, const std::
     // The tool asks Windows once whether it installs a device and gives up at once if so.
     AwaitWindowsInstalls(s_.devices, s_.processes, s_.ui);
     s_.ui.SetStatusText(L"Execute: \"" + toolPath + L"\" " + Params);
-    const std::unique_ptr<ProcessObject> process = s_.processes.StartProgram(toolPath, Params, StartWindow::Normal);
+    const std::unique_ptr<ProcessObject> process =
+        s_.processes.StartProgram(toolPath, Params, StartWindow::Normal, StartEnvironment::Machine);
     if (!process) return {Kind::NotStarted};
     const RunOutcome outcome = AwaitRun(*process, s_.ui, ToolRunLimit, [](std::int64_t minutes) {
         return L"Still installing: the driver tool has been working for " + Decimal(minutes) + L" min";

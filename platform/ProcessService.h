@@ -43,6 +43,11 @@ public:
 // not at all.
 enum class StartWindow { Normal, Hidden };
 
+// The environment a started program gets. The installer's own is built from the user's
+// variables, which any program of the user's may set; a program run with administrator rights
+// gets the machine's, as Windows gives it to a program started without a user's profile.
+enum class StartEnvironment { Machine, Inherited };
+
 class ProcessService {
 public:
     virtual ~ProcessService() = default;
@@ -57,9 +62,10 @@ public:
     // Starts the program at path, which names it in full, with the command line the path in
     // double quotes, a blank and parameters; it inherits the current directory. Started by the
     // system itself, not the shell, which would ask the user's part of the registry how to open
-    // it. Null when it cannot start.
+    // it. Null when it cannot start, also when the environment asked for cannot be made: it is
+    // then not started with another.
     virtual std::unique_ptr<ProcessObject> StartProgram(const std::wstring& path, const std::wstring& parameters,
-                                                        StartWindow window) = 0;
+                                                        StartWindow window, StartEnvironment environment) = 0;
 
     virtual void Sleep(std::chrono::milliseconds duration) = 0;
     virtual std::uint32_t CurrentProcessId() = 0;

@@ -1,6 +1,7 @@
 #include "platform/win32/Win32Services.h"
 
 #include "platform/win32/LiveWait.h"
+#include "platform/win32/SystemLibrary.h"
 #include "platform/win32/UniqueHandle.h"
 
 #include <cwchar>
@@ -22,6 +23,28 @@ std::optional<std::uint32_t> SessionOf(DWORD processId) {
     if (!::ProcessIdToSessionId(processId, &session)) return std::nullopt;
     return session;
 }
+
+// userenv is no DLL that Windows always takes from its own folder: it is loaded from the system
+// folder, and a block it made is given back to it while it is still loaded.
+void DestroyEnvironment(void* block) {
+    using Destroy = BOOL(WINAPI*)(void*);
+    if (const auto destroy = LookUp<Destroy>(::GetModuleHandleW(L"userenv.dll"), "DestroyEnvironmentBlock"))
+        destroy(block);
+}
+using UniqueEnvironment = UniqueAny<void*, &DestroyEnvironment>;
+
+// The machine's environment, as Windows makes it for a program started without a user's profile:
+// the system's variables only, none of the user's.
+struct MachineEnvironment {
+    MachineEnvironment() : userenv(LoadSystemLibrary(L"userenv.dll")) {
+        using Create = BOOL(WINAPI*)(void**, HANDLE, BOOL);
+        void* made = nullptr;
+        if (const auto create = LookUp<Create>(userenv.get(), "CreateEnvironmentBlock"))
+            if (create(&made, nullptr, FALSE)) block.reset(made);
+    }
+    UniqueModule userenv; // before the block: it outlives it
+    UniqueEnvironment block;
+};
 
 // The record the tool-help calls fill; its size field is set to what a 32-bit program passes.
 #if defined(_WIN32) && !defined(_WIN64)
@@ -116,14 +139,20 @@ std::unique_ptr<ProcessObject> Win32Processes::OpenForTermination(std::uint32_t 
 }
 
 std::unique_ptr<ProcessObject> StartProcess(const std::wstring& path, const std::wstring& parameters,
-                                            StartWindow window, HANDLE output) {
+                                            StartWindow window, StartEnvironment environment, HANDLE output) {
     // Starting a program takes the system a while, longer when a virus scanner first reads a
     // file just written: done on a thread of its own while the window answers. What it starts
     // is the start's own until it is handed over, so nothing leaks if it comes late.
     struct Start final : ThreadWork {
-        Start(const std::wstring& path, const std::wstring& parameters, StartWindow window, HANDLE output)
-            : path(path), commandLine(L"\"" + path + L"\" " + parameters), window(window), output(output) {}
+        Start(const std::wstring& path, const std::wstring& parameters, StartWindow window,
+              StartEnvironment environment, HANDLE output)
+            : path(path), commandLine(L"\"" + path + L"\" " + parameters), window(window), environment(environment),
+              output(output) {}
         void Run() override {
+            // Without the machine's environment the program is not started at all: the one it
+            // would inherit instead is the user's to set.
+            std::optional<MachineEnvironment> machine;
+            if (environment == StartEnvironment::Machine && !machine.emplace().block) return;
             STARTUPINFOW startup{};
             startup.cb = sizeof(startup);
             startup.dwFlags = STARTF_USESHOWWINDOW;
@@ -133,27 +162,30 @@ std::unique_ptr<ProcessObject> StartProcess(const std::wstring& path, const std:
                 startup.hStdOutput = output;
                 startup.hStdError = output;
             }
-            const DWORD flags = window == StartWindow::Hidden ? CREATE_NO_WINDOW : 0;
+            const DWORD flags = (window == StartWindow::Hidden ? CREATE_NO_WINDOW : 0) |
+                                (machine ? CREATE_UNICODE_ENVIRONMENT : 0);
             PROCESS_INFORMATION info{};
-            if (!::CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, output != nullptr, flags, nullptr,
-                                  nullptr, &startup, &info))
+            if (!::CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, output != nullptr, flags,
+                                  machine ? machine->block.get() : nullptr, nullptr, &startup, &info))
                 return;
             const UniqueHandle thread(info.hThread);
             process.reset(info.hProcess);
         }
         std::wstring path, commandLine;
         StartWindow window;
+        StartEnvironment environment;
         HANDLE output;
         UniqueHandle process;
     };
-    const auto start = RunOffTheWindowThread(std::make_unique<Start>(path, parameters, window, output), StartLimit);
+    const auto start =
+        RunOffTheWindowThread(std::make_unique<Start>(path, parameters, window, environment, output), StartLimit);
     if (!start || !start->process) return nullptr;
     return AdoptProcessHandle(start->process.release());
 }
 
 std::unique_ptr<ProcessObject> Win32Processes::StartProgram(const std::wstring& path, const std::wstring& parameters,
-                                                            StartWindow window) {
-    return StartProcess(path, parameters, window, nullptr);
+                                                            StartWindow window, StartEnvironment environment) {
+    return StartProcess(path, parameters, window, environment, nullptr);
 }
 
 void Win32Processes::Sleep(std::chrono::milliseconds duration) {

@@ -74,12 +74,13 @@ TEST_F(InstallTest, FreshInstallExtractsRunsTwiceAndEndsWithDone) {
     EXPECT_FALSE(ui.closed);
 }
 
-TEST_F(InstallTest, ToolIsStartedExactlySoWithItsWindowShown) {
+TEST_F(InstallTest, ToolIsStartedExactlySoWithItsWindowShownInTheMachinesEnvironment) {
     Run();
     ASSERT_EQ(processes.starts.size(), 2u);
     for (const auto& start : processes.starts) {
         EXPECT_EQ(start.path, ToolPath);
         EXPECT_EQ(start.window, StartWindow::Normal);
+        EXPECT_EQ(start.environment, StartEnvironment::Machine);
     }
     EXPECT_EQ(Params(), (Texts{FirstRun, SecondRun}));
     EXPECT_EQ(FirstRun.size(), 121u);
@@ -707,7 +708,8 @@ TEST_F(InstallTest, ServerOfOurSessionThatCannotBeEndedStopsTheSequenceAfterBoun
         std::optional<std::uint32_t> session, ownSession;
         bool openable;
     };
-    for (const Row row : {Row{1, 1, false}, Row{std::nullopt, 1, false}, Row{2, std::nullopt, false}, Row{1, 1, true}}) {
+    const Row rows[] = {{1, 1, false}, {std::nullopt, 1, false}, {2, std::nullopt, false}, {1, 1, true}};
+    for (const Row& row : rows) {
         processes.table.clear();
         FakeProcess& server = processes.Add(77, L"VIZAVU.EXE");
         server.session = row.session;

@@ -198,8 +198,8 @@ ToolBehaviour WaitFails() {
 }
 
 std::unique_ptr<ProcessObject> FakeProcesses::StartProgram(const std::wstring& path, const std::wstring& parameters,
-                                                           StartWindow window) {
-    starts.push_back({path, parameters, window, currentFolder ? *currentFolder : std::wstring()});
+                                                           StartWindow window, StartEnvironment environment) {
+    starts.push_back({path, parameters, window, currentFolder ? *currentFolder : std::wstring(), environment});
     startTimes.push_back(slept);
     ToolBehaviour behaviour = defaultBehaviour;
     if (!behaviours.empty()) {
@@ -271,8 +271,10 @@ FakeDriverStore::PackagesListing(const std::vector<std::wstring>& hardwareIds) {
     return found;
 }
 
-std::unique_ptr<ProcessObject> FakeDriverStore::StartPnpUtil(const std::wstring& arguments) {
+std::unique_ptr<ProcessObject> FakeDriverStore::StartPnpUtil(const std::wstring& arguments,
+                                                             StartEnvironment environment) {
     runs.push_back(arguments);
+    runEnvironments.push_back(environment);
     if (behaviour.refuse) return nullptr;
     if (behaviour.effect) behaviour.effect();
     const bool does = !changesNothing && !behaviour.hang && (behaviour.exitCode == 0u || behaviour.exitCode == 3010u);

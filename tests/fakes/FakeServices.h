@@ -141,6 +141,7 @@ public:
         std::wstring parameters;
         StartWindow window;
         std::wstring folder; // the current folder it was started in
+        StartEnvironment environment;
     };
     const std::wstring* currentFolder = nullptr; // where the current folder is kept
     std::vector<Start> starts;
@@ -158,7 +159,7 @@ public:
     std::unique_ptr<ProcessSnapshot> TakeSnapshot() override;
     std::unique_ptr<ProcessObject> OpenForTermination(std::uint32_t processId) override;
     std::unique_ptr<ProcessObject> StartProgram(const std::wstring& path, const std::wstring& parameters,
-                                                StartWindow window) override;
+                                                StartWindow window, StartEnvironment environment) override;
     void Sleep(std::chrono::milliseconds duration) override {
         ++sleeps;
         slept += duration;
@@ -302,6 +303,7 @@ public:
     ToolBehaviour behaviour;       // of every run; its exit code 0 or 3010 does what was asked
     bool changesNothing = false;   // ends as told, but leaves everything as it was
     std::vector<std::wstring> runs; // the arguments of each run, in order
+    std::vector<StartEnvironment> runEnvironments; // the environment of each run, in order
     std::vector<std::chrono::milliseconds> waits;
     int usageQueries = 0;
     HandleCount processHandles;
@@ -311,7 +313,7 @@ public:
         ++usageQueries;
         return usage;
     }
-    std::unique_ptr<ProcessObject> StartPnpUtil(const std::wstring& arguments) override;
+    std::unique_ptr<ProcessObject> StartPnpUtil(const std::wstring& arguments, StartEnvironment environment) override;
 
 private:
     FakeDevices& devices_;

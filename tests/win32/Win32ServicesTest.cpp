@@ -256,11 +256,13 @@ TEST(ProcessesOnWindows, SnapshotListsThisProcessInItsSession) {
 
 TEST(ProcessesOnWindows, StartedProgramIsWaitedForAndItsExitCodeReadAndAMissingOneIsNull) {
     Win32Processes processes;
-    const auto probe = processes.StartProgram(ProgramFolder() + L"cmdline_probe.exe", L"-auto", StartWindow::Normal);
+    const auto probe = processes.StartProgram(ProgramFolder() + L"cmdline_probe.exe", L"-auto", StartWindow::Normal,
+                                               StartEnvironment::Machine);
     ASSERT_TRUE(probe);
     EXPECT_EQ(probe->Wait(60000ms), WaitResult::Ended);
     EXPECT_EQ(probe->ExitCode(), std::optional<std::uint32_t>(1));
-    EXPECT_FALSE(processes.StartProgram(ProgramFolder() + L"no-such-tool.exe", L"", StartWindow::Hidden));
+    EXPECT_FALSE(processes.StartProgram(ProgramFolder() + L"no-such-tool.exe", L"", StartWindow::Hidden,
+                                        StartEnvironment::Machine));
 }
 
 // Slow work runs beside the window's thread, which keeps answering; work that outlasts its
