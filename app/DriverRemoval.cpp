@@ -90,7 +90,7 @@ std::optional<std::wstring> DriverRemoval::RunPnpUtil(const std::wstring& argume
     // would wait for them or get in their way.
     AwaitWindowsInstalls(devices_, processes_, ui_);
     ui_.SetStatusText(L"Execute: pnputil " + arguments);
-    const std::unique_ptr<ProcessObject> process = store_.StartPnpUtil(arguments);
+    const std::unique_ptr<ProcessObject> process = store_.StartPnpUtil(arguments, StartEnvironment::Machine);
     if (!process) return L"Cannot start pnputil";
     const RunOutcome outcome = AwaitRun(*process, ui_, PnpUtilLimit);
     switch (outcome.kind) {

@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <string_view>
+#include <vector>
 
 namespace juv {
 
@@ -116,20 +117,33 @@ std::wstring InOutErrorMessage(std::uint32_t code, const std::wstring& path) {
     }
 }
 
+namespace {
+
+bool IsServerImage(std::wstring name) {
+    UpCaseAscii(name);
+    return name == ServerImageName;
+}
+
+// The snapshot's entries that name the server, in the snapshot's order.
+std::vector<ProcessEntry> ServerEntries(ProcessService& processes) {
+    std::vector<ProcessEntry> servers;
+    // The snapshot object closes itself on every path out of here, a throwing scan included.
+    const std::unique_ptr<ProcessSnapshot> snapshot = processes.TakeSnapshot();
+    if (!snapshot) return servers;
+    ProcessEntry entry;
+    for (bool more = snapshot->First(entry); more; more = snapshot->Next(entry))
+        if (IsServerImage(entry.exeFile)) servers.push_back(entry);
+    return servers;
+}
+
+} // namespace
+
 void FindServerProcess(ProcessService& processes) {
     TJUVDriverForm* const form = JUVDriverForm;
     if (form == nullptr) return;
-    // The snapshot object closes itself on every path out of here, a throwing scan included.
-    const std::unique_ptr<ProcessSnapshot> snapshot = processes.TakeSnapshot();
-    if (!snapshot) return;
-    ProcessEntry entry;
-    for (bool more = snapshot->First(entry); more; more = snapshot->Next(entry)) {
-        std::wstring name = entry.exeFile;
-        UpCaseAscii(name);
-        if (name == ServerImageName) {
-            form->vizavuRunning = true;
-            form->vizAvuPID = entry.processId;
-        }
+    for (const ProcessEntry& server : ServerEntries(processes)) {
+        form->vizavuRunning = true;
+        form->vizAvuPID = server.processId;
     }
 }
 
@@ -281,21 +295,34 @@ void TJUVDriverForm::ShowVerdict(const DeviceVerdict& verdict) {
 }
 
 void TJUVDriverForm::KillServer() {
-    for (int pass = 0; pass < MaxKillPasses; ++pass) {
-        vizavuRunning = false;
-        FindServerProcess(s_.processes);
-        if (!vizavuRunning) return;
-        if (const std::unique_ptr<ProcessObject> server = s_.processes.OpenForTermination(vizAvuPID)) {
+    const std::optional<std::uint32_t> ownSession = s_.processes.CurrentSessionId();
+    // The last pass only looks: a server that is still there then is reported.
+    for (int pass = 0; pass <= MaxKillPasses; ++pass) {
+        bool serverLeft = false;
+        for (const ProcessEntry& entry : ServerEntries(s_.processes)) {
+            // Only a process whose handle shows the server is ended: between the snapshot and the
+            // open its id may have gone to another program, which is none of the installer's.
+            const std::unique_ptr<ProcessObject> server = s_.processes.OpenForTermination(entry.processId);
+            const std::wstring image = server ? server->ImageName() : std::wstring();
+            if (!image.empty() && !IsServerImage(image.substr(image.find_last_of(L"\\/:") + 1))) continue;
+            // A server of another session the installer cannot even open is another user's: it
+            // serves that user's session and is left to them. In ours, or where the sessions
+            // cannot be told apart, it keeps the install from going on.
+            const bool anotherSession = entry.session && ownSession && *entry.session != *ownSession;
+            if (image.empty() && anotherSession) continue;
+            const std::wstring cannotKill = L"Cannot kill VIZAVU PID " + SignedDecimal(entry.processId);
+            if (pass == MaxKillPasses) throw Error(cannotKill);
+            serverLeft = true;
+            if (image.empty()) {
+                s_.ui.SetStatusText(cannotKill);
+                continue;
+            }
             server->Terminate(1);
             server->Wait(1000ms);
-        } else {
-            s_.ui.SetStatusText(L"Cannot kill VIZAVU PID " + SignedDecimal(vizAvuPID));
         }
+        if (!serverLeft) return;
         s_.processes.Sleep(0ms);
     }
-    vizavuRunning = false;
-    FindServerProcess(s_.processes);
-    if (vizavuRunning) throw Error(L"Cannot kill VIZAVU PID " + SignedDecimal(vizAvuPID));
 }
 
 void TJUVDriverForm::ProvideTool(ToolFolder& folder, std::unique_ptr<Resource>& payload) {
@@ -394,7 +421,8 @@ RunOutcome TJUVDriverForm::ExecuteTool(ToolFolder& folder, const std::wstring& P
     // The system starts a program by its path: only a path that opens the very file compared
     // with the payload, and held since, may be handed to it.
     if (!folder.ToolPathOpensHeldTool()) return {Kind::NotStarted};
-    const std::unique_ptr<ProcessObject> process = s_.processes.StartProgram(toolPath, Params, StartWindow::Normal);
+    const std::unique_ptr<ProcessObject> process =
+        s_.processes.StartProgram(toolPath, Params, StartWindow::Normal, StartEnvironment::Machine);
     if (!process) return {Kind::NotStarted};
     const RunOutcome outcome = AwaitRun(*process, s_.ui, ToolRunLimit, [](std::int64_t minutes) {
         return L"Still installing: the driver tool has been working for " + Decimal(minutes) + L" min";

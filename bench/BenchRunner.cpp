@@ -2,6 +2,7 @@
 // medians. Each figure runs at least ten times, installer and baseline in turn.
 // Usage: bench_runner.exe RUNS [OUTPUT-FILE [answers]]; with "answers" only the answer times
 // through an install are measured, as in a second Windows prefix.
+#include "tests/win32/DoubleSettings.h"
 #include "tests/win32/ProgramDriver.h"
 #include "tests/win32/Win32Helpers.h"
 
@@ -75,7 +76,7 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring tool = scratch.Path() + L"tool\\wdi-simple.exe";
     ::CreateDirectoryW((scratch.Path() + L"tool").c_str(), nullptr);
     CopyTo(bin + L"tool_double.exe", tool);
-    ::SetEnvironmentVariableW(L"JUV_TOOL_LOG", (scratch.Path() + L"tool-log.bin").c_str());
+    SetDoubleSetting(L"ToolLog", scratch.Path() + L"tool-log.bin");
     std::vector<Row> rows;
     const bool answersOnly = argc > 3 && std::wstring(argv[3]) == L"answers";
     const char* const windows = answersOnly ? "64-bit Windows" : "32-bit Windows";
@@ -122,7 +123,7 @@ int wmain(int argc, wchar_t** argv) {
         ::WaitForSingleObject(p.Process(), 120000);
         times.push_back(Now() - t0);
     };
-    ::SetEnvironmentVariableW(L"JUV_TOOL_MODE", L"ok");
+    SetDoubleSetting(L"ToolMode", L"ok");
     for (int i = 0; i < runs; ++i) {
         RemoveTree(unattended + L"DARORED");
         measureRun(unattended + L"ZoroDerERIDovudi.exe", L"/AUTO", autoInstaller);
@@ -142,7 +143,7 @@ int wmain(int argc, wchar_t** argv) {
         const wchar_t* modes[2] = {L"ok|hang:5000", L"ok"};
         for (int m = 0; m < 2; ++m) {
             RemoveTree(unattended + L"DARORED");
-            ::SetEnvironmentVariableW(L"JUV_TOOL_MODE", modes[m]);
+            SetDoubleSetting(L"ToolMode", modes[m]);
             RunningProgram p(unattended + L"ZoroDerERIDovudi.exe", L"/AUTO");
             ::WaitForSingleObject(p.Process(), 120000);
             cpu[m] = CpuSeconds(p.Process());
@@ -160,7 +161,7 @@ int wmain(int argc, wchar_t** argv) {
     // takes in everything between them: the tool's starts, the checks of the folder, the look
     // at the device.
     std::vector<double> worstInWaits, worstWhole;
-    ::SetEnvironmentVariableW(L"JUV_TOOL_MODE", L"hang:4000|hang:4000");
+    SetDoubleSetting(L"ToolMode", L"hang:4000|hang:4000");
     for (int i = 0; i < runs; ++i) {
         RemoveTree(unattended + L"DARORED");
         RunningProgram p(unattended + L"ZoroDerERIDovudi.exe", L"/AUTO");
@@ -212,5 +213,6 @@ int wmain(int argc, wchar_t** argv) {
     if (!answersOnly) table += line;
     std::fputs(table.c_str(), stdout);
     if (argc > 2) WriteBytes(argv[2], std::vector<std::uint8_t>(table.begin(), table.end()));
+    DeleteDoubleSettings();
     return 0;
 }

@@ -39,8 +39,10 @@ public:
     // What pnputil says of itself when asked for its usage; no value when it cannot be started
     // or does not end in time.
     virtual std::optional<std::wstring> PnpUtilUsage() = 0;
-    // Starts pnputil with the arguments, without a console window; null when it cannot start.
-    virtual std::unique_ptr<ProcessObject> StartPnpUtil(const std::wstring& arguments) = 0;
+    // Starts pnputil with the arguments, without a console window, in the environment asked
+    // for; null when it cannot start.
+    virtual std::unique_ptr<ProcessObject> StartPnpUtil(const std::wstring& arguments,
+                                                        StartEnvironment environment) = 0;
 };
 
 } // namespace juv

@@ -13,6 +13,8 @@ namespace juv {
 struct ProcessEntry {
     std::uint32_t processId = 0;
     std::wstring exeFile; // image name up to the first NUL
+    // The Windows session it runs in; empty when the system does not say.
+    std::optional<std::uint32_t> session;
 };
 
 // One snapshot of the running processes. Destroying it closes the snapshot.
@@ -31,11 +33,20 @@ public:
     virtual WaitResult Wait(std::chrono::milliseconds timeout) = 0;
     // Empty when the code cannot be read.
     virtual std::optional<std::uint32_t> ExitCode() = 0;
+    // The full path of the program the process runs, read from the open handle: a process id
+    // in a snapshot may belong to another program by the time it is opened. Empty when it
+    // cannot be read.
+    virtual std::wstring ImageName() = 0;
 };
 
 // How a started program's window shows: a console tool's window normally, Windows' own tools
 // not at all.
 enum class StartWindow { Normal, Hidden };
+
+// The environment a started program gets. The installer's own is built from the user's
+// variables, which any program of the user's may set; a program run with administrator rights
+// gets the machine's, as Windows gives it to a program started without a user's profile.
+enum class StartEnvironment { Machine, Inherited };
 
 class ProcessService {
 public:
@@ -44,18 +55,22 @@ public:
     // Null when the tool-help functions are missing or the snapshot cannot be taken.
     virtual std::unique_ptr<ProcessSnapshot> TakeSnapshot() = 0;
 
-    // Opens a process with the rights to end it and to wait for it; null on failure.
+    // Opens a process with the rights to end it, to wait for it and to read its image name;
+    // null on failure.
     virtual std::unique_ptr<ProcessObject> OpenForTermination(std::uint32_t processId) = 0;
 
     // Starts the program at path, which names it in full, with the command line the path in
     // double quotes, a blank and parameters; it inherits the current directory. Started by the
     // system itself, not the shell, which would ask the user's part of the registry how to open
-    // it. Null when it cannot start.
+    // it. Null when it cannot start, also when the environment asked for cannot be made: it is
+    // then not started with another.
     virtual std::unique_ptr<ProcessObject> StartProgram(const std::wstring& path, const std::wstring& parameters,
-                                                        StartWindow window) = 0;
+                                                        StartWindow window, StartEnvironment environment) = 0;
 
     virtual void Sleep(std::chrono::milliseconds duration) = 0;
     virtual std::uint32_t CurrentProcessId() = 0;
+    // The Windows session this process runs in; empty when the system does not say.
+    virtual std::optional<std::uint32_t> CurrentSessionId() = 0;
 };
 
 } // namespace juv

@@ -188,10 +188,11 @@ std::wstring Win32DriverStore::PnpUtilPath() {
     return folder + (RunningUnderWow64() ? L"\\Sysnative\\pnputil.exe" : L"\\System32\\pnputil.exe");
 }
 
-std::unique_ptr<ProcessObject> Win32DriverStore::StartPnpUtil(const std::wstring& arguments) {
+std::unique_ptr<ProcessObject> Win32DriverStore::StartPnpUtil(const std::wstring& arguments,
+                                                              StartEnvironment environment) {
     const std::wstring program = PnpUtilPath();
     if (program.empty()) return nullptr;
-    return StartProcess(program, arguments, StartWindow::Hidden, nullptr);
+    return StartProcess(program, arguments, StartWindow::Hidden, environment, nullptr);
 }
 
 std::optional<std::wstring> Win32DriverStore::PnpUtilUsage() {
@@ -202,7 +203,8 @@ std::optional<std::wstring> Win32DriverStore::PnpUtilUsage() {
     if (!::CreatePipe(&readRaw, &writeRaw, &inherit, UsagePipeSize)) return std::nullopt;
     UniqueHandle readEnd(readRaw), writeEnd(writeRaw);
     ::SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
-    const std::unique_ptr<ProcessObject> process = StartProcess(program, L"/?", StartWindow::Hidden, writeEnd.get());
+    const std::unique_ptr<ProcessObject> process =
+        StartProcess(program, L"/?", StartWindow::Hidden, StartEnvironment::Machine, writeEnd.get());
     // Only the child may hold the writing end now, so the pipe ends when the child does.
     writeEnd.reset();
     if (!process || process->Wait(UsageWait) != WaitResult::Ended) return std::nullopt;

@@ -1,10 +1,12 @@
 #include "platform/win32/Win32Services.h"
 
 #include "platform/win32/LiveWait.h"
+#include "platform/win32/SystemLibrary.h"
 #include "platform/win32/UniqueHandle.h"
 
 #include <cwchar>
 #include <memory>
+#include <optional>
 
 namespace juv {
 
@@ -14,6 +16,35 @@ using namespace std::chrono_literals;
 
 // A start the system has not finished within this long counts as one that failed.
 constexpr auto StartLimit = 60000ms;
+
+// Tells a server that serves another user's session from one that holds the device in ours.
+std::optional<std::uint32_t> SessionOf(DWORD processId) {
+    DWORD session = 0;
+    if (!::ProcessIdToSessionId(processId, &session)) return std::nullopt;
+    return session;
+}
+
+// userenv is no DLL that Windows always takes from its own folder: it is loaded from the system
+// folder, and a block it made is given back to it while it is still loaded.
+void DestroyEnvironment(void* block) {
+    using Destroy = BOOL(WINAPI*)(void*);
+    if (const auto destroy = LookUp<Destroy>(::GetModuleHandleW(L"userenv.dll"), "DestroyEnvironmentBlock"))
+        destroy(block);
+}
+using UniqueEnvironment = UniqueAny<void*, &DestroyEnvironment>;
+
+// The machine's environment, as Windows makes it for a program started without a user's profile:
+// the system's variables only, none of the user's.
+struct MachineEnvironment {
+    MachineEnvironment() : userenv(LoadSystemLibrary(L"userenv.dll")) {
+        using Create = BOOL(WINAPI*)(void**, HANDLE, BOOL);
+        void* made = nullptr;
+        if (const auto create = LookUp<Create>(userenv.get(), "CreateEnvironmentBlock"))
+            if (create(&made, nullptr, FALSE)) block.reset(made);
+    }
+    UniqueModule userenv; // before the block: it outlives it
+    UniqueEnvironment block;
+};
 
 // The record the tool-help calls fill; its size field is set to what a 32-bit program passes.
 #if defined(_WIN32) && !defined(_WIN64)
@@ -36,6 +67,7 @@ private:
         if (!found) return false;
         entry.processId = record_.th32ProcessID;
         entry.exeFile.assign(record_.szExeFile, ::wcsnlen(record_.szExeFile, MAX_PATH));
+        entry.session = SessionOf(record_.th32ProcessID);
         return true;
     }
 
@@ -58,6 +90,14 @@ public:
         DWORD code = 0;
         if (!::GetExitCodeProcess(handle_.get(), &code)) return std::nullopt;
         return code;
+    }
+
+    std::wstring ImageName() override {
+        std::wstring path(32768, L'\0');
+        DWORD length = static_cast<DWORD>(path.size());
+        if (!::QueryFullProcessImageNameW(handle_.get(), 0, path.data(), &length)) return {};
+        path.resize(length);
+        return path;
     }
 
 private:
@@ -92,20 +132,27 @@ std::unique_ptr<ProcessSnapshot> Win32Processes::TakeSnapshot() {
 }
 
 std::unique_ptr<ProcessObject> Win32Processes::OpenForTermination(std::uint32_t processId) {
-    HANDLE handle = ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, processId);
+    HANDLE handle =
+        ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
     if (handle == nullptr) return nullptr;
     return AdoptProcessHandle(handle);
 }
 
 std::unique_ptr<ProcessObject> StartProcess(const std::wstring& path, const std::wstring& parameters,
-                                            StartWindow window, HANDLE output) {
+                                            StartWindow window, StartEnvironment environment, HANDLE output) {
     // Starting a program takes the system a while, longer when a virus scanner first reads a
     // file just written: done on a thread of its own while the window answers. What it starts
     // is the start's own until it is handed over, so nothing leaks if it comes late.
     struct Start final : ThreadWork {
-        Start(const std::wstring& path, const std::wstring& parameters, StartWindow window, HANDLE output)
-            : path(path), commandLine(L"\"" + path + L"\" " + parameters), window(window), output(output) {}
+        Start(const std::wstring& path, const std::wstring& parameters, StartWindow window,
+              StartEnvironment environment, HANDLE output)
+            : path(path), commandLine(L"\"" + path + L"\" " + parameters), window(window), environment(environment),
+              output(output) {}
         void Run() override {
+            // Without the machine's environment the program is not started at all: the one it
+            // would inherit instead is the user's to set.
+            std::optional<MachineEnvironment> machine;
+            if (environment == StartEnvironment::Machine && !machine.emplace().block) return;
             STARTUPINFOW startup{};
             startup.cb = sizeof(startup);
             startup.dwFlags = STARTF_USESHOWWINDOW;
@@ -115,27 +162,30 @@ std::unique_ptr<ProcessObject> StartProcess(const std::wstring& path, const std:
                 startup.hStdOutput = output;
                 startup.hStdError = output;
             }
-            const DWORD flags = window == StartWindow::Hidden ? CREATE_NO_WINDOW : 0;
+            const DWORD flags = (window == StartWindow::Hidden ? CREATE_NO_WINDOW : 0) |
+                                (machine ? CREATE_UNICODE_ENVIRONMENT : 0);
             PROCESS_INFORMATION info{};
-            if (!::CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, output != nullptr, flags, nullptr,
-                                  nullptr, &startup, &info))
+            if (!::CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, output != nullptr, flags,
+                                  machine ? machine->block.get() : nullptr, nullptr, &startup, &info))
                 return;
             const UniqueHandle thread(info.hThread);
             process.reset(info.hProcess);
         }
         std::wstring path, commandLine;
         StartWindow window;
+        StartEnvironment environment;
         HANDLE output;
         UniqueHandle process;
     };
-    const auto start = RunOffTheWindowThread(std::make_unique<Start>(path, parameters, window, output), StartLimit);
+    const auto start =
+        RunOffTheWindowThread(std::make_unique<Start>(path, parameters, window, environment, output), StartLimit);
     if (!start || !start->process) return nullptr;
     return AdoptProcessHandle(start->process.release());
 }
 
 std::unique_ptr<ProcessObject> Win32Processes::StartProgram(const std::wstring& path, const std::wstring& parameters,
-                                                            StartWindow window) {
-    return StartProcess(path, parameters, window, nullptr);
+                                                            StartWindow window, StartEnvironment environment) {
+    return StartProcess(path, parameters, window, environment, nullptr);
 }
 
 void Win32Processes::Sleep(std::chrono::milliseconds duration) {
@@ -148,5 +198,7 @@ void Win32Processes::Sleep(std::chrono::milliseconds duration) {
 }
 
 std::uint32_t Win32Processes::CurrentProcessId() { return ::GetCurrentProcessId(); }
+
+std::optional<std::uint32_t> Win32Processes::CurrentSessionId() { return SessionOf(::GetCurrentProcessId()); }
 
 } // namespace juv

@@ -47,9 +47,10 @@ public:
     std::unique_ptr<ProcessSnapshot> TakeSnapshot() override;
     std::unique_ptr<ProcessObject> OpenForTermination(std::uint32_t processId) override;
     std::unique_ptr<ProcessObject> StartProgram(const std::wstring& path, const std::wstring& parameters,
-                                                StartWindow window) override;
+                                                StartWindow window, StartEnvironment environment) override;
     void Sleep(std::chrono::milliseconds duration) override;
     std::uint32_t CurrentProcessId() override;
+    std::optional<std::uint32_t> CurrentSessionId() override;
 
     // The tool-help entry points, looked up by name on first use: a system without them simply
     // has no process list to offer.
@@ -69,7 +70,7 @@ std::unique_ptr<ProcessObject> AdoptProcessHandle(HANDLE process);
 // ProcessService::StartProgram, and with output (inheritable, or null) as the program's
 // standard output and error.
 std::unique_ptr<ProcessObject> StartProcess(const std::wstring& path, const std::wstring& parameters,
-                                            StartWindow window, HANDLE output);
+                                            StartWindow window, StartEnvironment environment, HANDLE output);
 
 class Win32Shell final : public ShellService {
 public:
@@ -121,7 +122,7 @@ class Win32DriverStore final : public DriverStore {
 public:
     std::optional<std::vector<DriverPackage>> PackagesListing(const std::vector<std::wstring>& hardwareIds) override;
     std::optional<std::wstring> PnpUtilUsage() override;
-    std::unique_ptr<ProcessObject> StartPnpUtil(const std::wstring& arguments) override;
+    std::unique_ptr<ProcessObject> StartPnpUtil(const std::wstring& arguments, StartEnvironment environment) override;
 
     // Where Windows' own pnputil is, as this process must name it; empty when unknown.
     static std::wstring PnpUtilPath();

@@ -63,6 +63,7 @@ TEST_F(RemovalTest, RemovesThisDevicesNodesOnTheDriverThenItsPackageAndNothingEl
               (Texts{L"Please close JUV USB to TCP Server (VIZAVU.exe) first!", L"Removing driver", L"DONE!"}));
     EXPECT_EQ(ui.status, L"Driver removed");
     EXPECT_EQ(store.waits, std::vector<std::chrono::milliseconds>(3, std::chrono::milliseconds(60000)));
+    EXPECT_EQ(store.runEnvironments, std::vector<StartEnvironment>(3, StartEnvironment::Machine));
     EXPECT_EQ(store.packages.size(), 2u);
     EXPECT_EQ(devices.known->size(), 2u);
     EXPECT_FALSE(ui.closed);

@@ -74,12 +74,13 @@ TEST_F(InstallTest, FreshInstallExtractsRunsTwiceAndEndsWithDone) {
     EXPECT_FALSE(ui.closed);
 }
 
-TEST_F(InstallTest, ToolIsStartedExactlySoWithItsWindowShown) {
+TEST_F(InstallTest, ToolIsStartedExactlySoWithItsWindowShownInTheMachinesEnvironment) {
     Run();
     ASSERT_EQ(processes.starts.size(), 2u);
     for (const auto& start : processes.starts) {
         EXPECT_EQ(start.path, ToolPath);
         EXPECT_EQ(start.window, StartWindow::Normal);
+        EXPECT_EQ(start.environment, StartEnvironment::Machine);
     }
     EXPECT_EQ(Params(), (Texts{FirstRun, SecondRun}));
     EXPECT_EQ(FirstRun.size(), 121u);
@@ -700,11 +701,41 @@ TEST_F(InstallTest, PathsFollowTheExecutableWhereverItLies) {
 TEST_F(InstallTest, StopLoopEndsEveryServerBeforeInstalling) {
     processes.Add(100, L"VIZAVU.EXE");
     processes.Add(200, L"notepad.exe");
-    processes.Add(300, L"vizavu.exe");
+    processes.Add(300, L"vizavu.exe").session = 2; // another user's, but one the installer can end
     Run();
-    EXPECT_EQ(processes.terminated, (std::vector<std::uint32_t>{300, 100})); // the last one found goes first
+    EXPECT_EQ(processes.terminated, (std::vector<std::uint32_t>{100, 300})); // all in one pass
     EXPECT_EQ(processes.waits, (std::vector<std::chrono::milliseconds>{1000ms, 1000ms}));
+    EXPECT_EQ(processes.sleeps, 1);
     EXPECT_TRUE(processes.Running(200));
+    EXPECT_EQ(ui.label, L"DONE!");
+}
+
+// Between the snapshot and the open, the server ended and Windows gave its id to another
+// program: that one is none of the installer's business.
+TEST_F(InstallTest, ProcessWhoseIdWentToAnotherProgramIsLeftAndTheInstallGoesOn) {
+    processes.Add(100, L"VIZAVU.EXE").imageAfterOpen = L"C:\\Windows\\System32\\svchost.exe";
+    processes.Add(300, L"VIZAVU.EXE");
+    Run();
+    EXPECT_EQ(processes.terminated, std::vector<std::uint32_t>{300});
+    EXPECT_TRUE(processes.Running(100));
+    EXPECT_EQ(processes.starts.size(), 2u);
+    EXPECT_EQ(ui.label, L"DONE!");
+}
+
+// One the installer cannot open, or whose handle does not tell what it runs, serves another
+// user there; it is no reason to stop.
+TEST_F(InstallTest, ServerOfAnotherSessionThatCannotBeEndedIsLeftAndTheInstallGoesOn) {
+    FakeProcess& closed = processes.Add(77, L"VIZAVU.EXE");
+    closed.openable = false;
+    closed.session = 2;
+    FakeProcess& unreadable = processes.Add(78, L"VIZAVU.EXE");
+    unreadable.imageUnreadable = true;
+    unreadable.session = 3;
+    Run();
+    EXPECT_TRUE(processes.terminated.empty());
+    EXPECT_TRUE(processes.Running(77) && processes.Running(78));
+    EXPECT_EQ(processes.sleeps, 0);
+    EXPECT_EQ(processes.starts.size(), 2u);
     EXPECT_EQ(ui.label, L"DONE!");
 }
 
@@ -715,15 +746,32 @@ TEST_F(InstallTest, ServerStartedAgainDuringTheLoopIsEndedAgain) {
     EXPECT_EQ(ui.label, L"DONE!");
 }
 
-TEST_F(InstallTest, ServerThatCannotBeOpenedStopsTheSequenceAfterBoundedTries) {
-    processes.Add(77, L"VIZAVU.EXE").openable = false;
-    Parameters(L"/AUTO");
-    EXPECT_EQ(RunExpectingError(), L"Cannot kill VIZAVU PID 77");
-    EXPECT_EQ(std::count(ui.statuses.begin(), ui.statuses.end(), L"Cannot kill VIZAVU PID 77"), 20);
-    EXPECT_EQ(processes.sleeps, 20);
-    EXPECT_TRUE(files.log.empty()); // nothing was touched on disk
-    EXPECT_TRUE(processes.starts.empty());
-    EXPECT_FALSE(ui.closed);
+// In the installer's own session, or where the sessions cannot be told apart, a server that
+// cannot be ended holds the device.
+TEST_F(InstallTest, ServerOfOurSessionThatCannotBeEndedStopsTheSequenceAfterBoundedTries) {
+    struct Row {
+        std::optional<std::uint32_t> session, ownSession;
+        bool openable;
+    };
+    const Row rows[] = {{1, 1, false}, {std::nullopt, 1, false}, {2, std::nullopt, false}, {1, 1, true}};
+    for (const Row& row : rows) {
+        processes.table.clear();
+        FakeProcess& server = processes.Add(77, L"VIZAVU.EXE");
+        server.session = row.session;
+        server.openable = row.openable;
+        server.imageUnreadable = true;
+        processes.ownSession = row.ownSession;
+        processes.sleeps = 0;
+        ui = FakeUserInterface{};
+        Parameters(L"/AUTO");
+        EXPECT_EQ(RunExpectingError(), L"Cannot kill VIZAVU PID 77");
+        EXPECT_EQ(std::count(ui.statuses.begin(), ui.statuses.end(), L"Cannot kill VIZAVU PID 77"), 20);
+        EXPECT_EQ(processes.sleeps, 20);
+        EXPECT_TRUE(processes.terminated.empty());
+        EXPECT_TRUE(files.log.empty()); // nothing was touched on disk
+        EXPECT_TRUE(processes.starts.empty());
+        EXPECT_FALSE(ui.closed);
+    }
 }
 
 TEST_F(InstallTest, ServerThatDoesNotEndStopsTheSequenceAfterBoundedTries) {

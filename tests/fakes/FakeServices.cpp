@@ -64,6 +64,7 @@ public:
         if (next_ >= entries_.size()) return false;
         entry.processId = entries_[next_].id;
         entry.exeFile = entries_[next_].exeFile;
+        entry.session = entries_[next_].session;
         ++next_;
         return true;
     }
@@ -77,7 +78,8 @@ private:
 
 class FakeServerHandle final : public ProcessObject {
 public:
-    FakeServerHandle(FakeProcesses& table, std::uint32_t id) : table_(table), id_(id), counted_(table.processHandles) {}
+    FakeServerHandle(FakeProcesses& table, std::uint32_t id, std::wstring image)
+        : table_(table), id_(id), image_(std::move(image)), counted_(table.processHandles) {}
 
     void Terminate(std::uint32_t) override {
         table_.terminated.push_back(id_);
@@ -88,10 +90,12 @@ public:
         return table_.Running(id_) ? WaitResult::Timeout : WaitResult::Ended;
     }
     std::optional<std::uint32_t> ExitCode() override { return 1; }
+    std::wstring ImageName() override { return image_; }
 
 private:
     FakeProcesses& table_;
     std::uint32_t id_;
+    std::wstring image_;
     CountedObject counted_;
 };
 
@@ -112,6 +116,7 @@ public:
         return behaviour_.hang ? WaitResult::Timeout : WaitResult::Ended;
     }
     std::optional<std::uint32_t> ExitCode() override { return behaviour_.exitCode; }
+    std::wstring ImageName() override { return {}; }
 
 private:
     ToolBehaviour behaviour_;
@@ -154,7 +159,16 @@ std::unique_ptr<ProcessSnapshot> FakeProcesses::TakeSnapshot() {
 std::unique_ptr<ProcessObject> FakeProcesses::OpenForTermination(std::uint32_t processId) {
     const auto it = std::find_if(table.begin(), table.end(), [&](const FakeProcess& p) { return p.id == processId; });
     if (it == table.end() || !it->openable) return nullptr;
-    return std::make_unique<FakeServerHandle>(*this, processId);
+    if (!it->imageAfterOpen.empty()) {
+        // The id's new program is what every later snapshot lists.
+        FakeProcess reused = *it;
+        reused.exeFile = reused.imageAfterOpen.substr(reused.imageAfterOpen.find_last_of(L'\\') + 1);
+        reused.restarts = 0;
+        *it = reused;
+        return std::make_unique<FakeServerHandle>(*this, processId, reused.imageAfterOpen);
+    }
+    if (it->imageUnreadable) return std::make_unique<FakeServerHandle>(*this, processId, std::wstring());
+    return std::make_unique<FakeServerHandle>(*this, processId, L"C:\\Program Files\\JUV\\" + it->exeFile);
 }
 
 ToolBehaviour Refuses() {
@@ -184,8 +198,8 @@ ToolBehaviour WaitFails() {
 }
 
 std::unique_ptr<ProcessObject> FakeProcesses::StartProgram(const std::wstring& path, const std::wstring& parameters,
-                                                           StartWindow window) {
-    starts.push_back({path, parameters, window, currentFolder ? *currentFolder : std::wstring()});
+                                                           StartWindow window, StartEnvironment environment) {
+    starts.push_back({path, parameters, window, currentFolder ? *currentFolder : std::wstring(), environment});
     startTimes.push_back(slept);
     ToolBehaviour behaviour = defaultBehaviour;
     if (!behaviours.empty()) {
@@ -257,8 +271,10 @@ FakeDriverStore::PackagesListing(const std::vector<std::wstring>& hardwareIds) {
     return found;
 }
 
-std::unique_ptr<ProcessObject> FakeDriverStore::StartPnpUtil(const std::wstring& arguments) {
+std::unique_ptr<ProcessObject> FakeDriverStore::StartPnpUtil(const std::wstring& arguments,
+                                                             StartEnvironment environment) {
     runs.push_back(arguments);
+    runEnvironments.push_back(environment);
     if (behaviour.refuse) return nullptr;
     if (behaviour.effect) behaviour.effect();
     const bool does = !changesNothing && !behaviour.hang && (behaviour.exitCode == 0u || behaviour.exitCode == 3010u);

@@ -115,6 +115,11 @@ struct FakeProcess {
     bool openable = true;      // false: opening it fails, as for another user's process
     bool endsWhenKilled = true; // false: it survives TerminateProcess
     int restarts = 0;           // comes back under a new id this often after being ended
+    std::optional<std::uint32_t> session = 1; // empty: the system does not say
+    // Not empty: by the time it is opened the id belongs to this program, the full path of its
+    // image, as when the process ended and Windows gave its id to another.
+    std::wstring imageAfterOpen;
+    bool imageUnreadable = false; // its handle does not tell what it runs
 };
 
 class FakeProcesses final : public ProcessService {
@@ -123,6 +128,7 @@ public:
     bool toolHelpMissing = false;
     int throwAfterEntries = -1; // the snapshot throws when asked for more than this many entries
     std::uint32_t ownId = 4242;
+    std::optional<std::uint32_t> ownSession = 1;
     std::uint32_t nextId = 9000;
     HandleCount snapshots;
     HandleCount processHandles;
@@ -135,6 +141,7 @@ public:
         std::wstring parameters;
         StartWindow window;
         std::wstring folder; // the current folder it was started in
+        StartEnvironment environment;
     };
     const std::wstring* currentFolder = nullptr; // where the current folder is kept
     std::vector<Start> starts;
@@ -152,12 +159,13 @@ public:
     std::unique_ptr<ProcessSnapshot> TakeSnapshot() override;
     std::unique_ptr<ProcessObject> OpenForTermination(std::uint32_t processId) override;
     std::unique_ptr<ProcessObject> StartProgram(const std::wstring& path, const std::wstring& parameters,
-                                                StartWindow window) override;
+                                                StartWindow window, StartEnvironment environment) override;
     void Sleep(std::chrono::milliseconds duration) override {
         ++sleeps;
         slept += duration;
     }
     std::uint32_t CurrentProcessId() override { return ownId; }
+    std::optional<std::uint32_t> CurrentSessionId() override { return ownSession; }
 };
 
 class FakeShell final : public ShellService {
@@ -307,6 +315,7 @@ public:
     ToolBehaviour behaviour;       // of every run; its exit code 0 or 3010 does what was asked
     bool changesNothing = false;   // ends as told, but leaves everything as it was
     std::vector<std::wstring> runs; // the arguments of each run, in order
+    std::vector<StartEnvironment> runEnvironments; // the environment of each run, in order
     std::vector<std::chrono::milliseconds> waits;
     int usageQueries = 0;
     HandleCount processHandles;
@@ -316,7 +325,7 @@ public:
         ++usageQueries;
         return usage;
     }
-    std::unique_ptr<ProcessObject> StartPnpUtil(const std::wstring& arguments) override;
+    std::unique_ptr<ProcessObject> StartPnpUtil(const std::wstring& arguments, StartEnvironment environment) override;
 
 private:
     FakeDevices& devices_;

@@ -459,7 +459,7 @@ TEST_F(ProgramTest, WorksFromAMappedDriveLetter) {
     HKEY drives = nullptr;
     wchar_t kind[16] = {};
     DWORD size = sizeof(kind);
-    ASSERT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Wine\\Drives", 0, KEY_READ, &drives), ERROR_SUCCESS);
+    ASSERT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Wine\\Drives", 0, KEY_READ | KEY_WOW64_64KEY, &drives), ERROR_SUCCESS);
     ::RegQueryValueExW(drives, L"n:", nullptr, nullptr, reinterpret_cast<BYTE*>(kind), &size);
     ::RegCloseKey(drives);
     EXPECT_EQ(std::wstring(kind), L"network");

@@ -63,7 +63,10 @@ private:
     UniqueHandle process_;
 };
 
-TEST_F(ProgramTest, UnattendedRunStopsServersInstallsAndCloses) {
+// The tool runs with administrator rights: it gets the machine's environment, not the one the
+// installer was given, which the user's own settings make.
+TEST_F(ProgramTest, UnattendedRunStopsServersInstallsInTheMachinesEnvironmentAndCloses) {
+    const UserPlantedVariables planted(scratch.Path() + L"user-temp");
     Server upper(scratch.Path() + L"a\\", L"VIZAVU.EXE");
     Server lower(scratch.Path() + L"b\\", L"vizavu.exe");
     ::Sleep(500);
@@ -86,6 +89,7 @@ TEST_F(ProgramTest, UnattendedRunStopsServersInstallsAndCloses) {
     for (const Run& run : runs) EXPECT_EQ(run.folder, WithoutBackslash(InstallFolder()));
     // Only what belongs there: no temporary file is left behind.
     EXPECT_EQ(FilesIn(InstallFolder()), (std::vector<std::wstring>{L"usb_driver", L"wdi-simple.exe"}));
+    planted.ExpectUnseenBy(log, runs.size());
 }
 
 // A folder found there that Windows cannot show as the administrators' own (under Wine none) is

@@ -1,6 +1,6 @@
 // Stands in for Windows' pnputil in the end-to-end tests, placed where Windows keeps its own.
-// It appends its arguments to the log named by JUV_PNPUTIL_LOG and behaves as JUV_PNPUTIL_MODE
-// says:
+// It appends its arguments to the log named by the setting PnpUtilLog, what it sees of TEMP and
+// JUV_PLANTED to the log's name and ".env", and behaves as the setting PnpUtilMode says:
 //   ok (default)  does what it is asked and exits 0: /remove-device "ID" removes the device's key
 //                 under Enum, /delete-driver X (or the old -d X) deletes X from the INF folder
 //   restart       the same, and exits 3010
@@ -9,6 +9,8 @@
 //   hang:MS       waits MS milliseconds before it does what it is asked; meanwhile the file named
 //                 by the log's name and ".running" exists
 // "/?" prints the usage of the pnputil the mode stands for.
+#include "tests/win32/DoubleSettings.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -17,11 +19,7 @@
 
 namespace {
 
-std::wstring Environment(const wchar_t* name) {
-    wchar_t value[1024];
-    const DWORD length = ::GetEnvironmentVariableW(name, value, 1024);
-    return length > 0 && length < 1024 ? std::wstring(value, length) : std::wstring();
-}
+using namespace juv::test;
 
 void Record(const std::wstring& log, const std::wstring& arguments) {
     HANDLE file = ::CreateFileW(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
@@ -44,9 +42,12 @@ std::wstring WindowsFolder() {
 int wmain(int argc, wchar_t** argv) {
     std::wstring arguments;
     for (int i = 1; i < argc; ++i) arguments += (i > 1 ? L" " : L"") + std::wstring(argv[i]);
-    const std::wstring log = Environment(L"JUV_PNPUTIL_LOG");
-    if (!log.empty()) Record(log, arguments);
-    const std::wstring mode = Environment(L"JUV_PNPUTIL_MODE");
+    const std::wstring log = DoubleSetting(L"PnpUtilLog");
+    if (!log.empty()) {
+        Record(log, arguments);
+        RecordEnvironment(log);
+    }
+    const std::wstring mode = DoubleSetting(L"PnpUtilMode");
     const bool old = mode == L"old";
 
     if (argc == 2 && std::wstring(argv[1]) == L"/?") {

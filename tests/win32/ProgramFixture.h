@@ -1,5 +1,6 @@
 #pragma once
 
+#include "tests/win32/DoubleSettings.h"
 #include "tests/win32/ProgramDriver.h"
 #include "tests/win32/Win32Helpers.h"
 
@@ -12,7 +13,7 @@
 namespace juv::test {
 
 // A copy of the installer that carries the tool double, alone in a scratch folder, with the
-// double's log and mode set through the environment the installer passes on to it.
+// double's log and mode among the doubles' settings.
 class ProgramTest : public ::testing::Test {
 protected:
     ScratchFolder scratch{L"juv-e2e"};
@@ -21,6 +22,7 @@ protected:
     std::wstring log;
 
     ProgramTest() { PlaceInstaller(scratch.Path()); }
+    ~ProgramTest() override { DeleteDoubleSettings(); }
 
     void PlaceInstaller(const std::wstring& where) {
         folder = where;
@@ -28,10 +30,10 @@ protected:
         exe = folder + L"ZoroDerERIDovudi.exe";
         log = scratch.Path() + L"tool-log.bin";
         if (!CopyTo(ProgramFolder() + L"installer_e2e.exe", exe)) throw std::runtime_error("cannot copy the installer");
-        ::SetEnvironmentVariableW(L"JUV_TOOL_LOG", log.c_str());
+        if (!SetDoubleSetting(L"ToolLog", log)) throw std::runtime_error("cannot set the tool's log");
         ToolMode(L"ok");
     }
-    static void ToolMode(const std::wstring& mode) { ::SetEnvironmentVariableW(L"JUV_TOOL_MODE", mode.c_str()); }
+    static void ToolMode(const std::wstring& mode) { SetDoubleSetting(L"ToolMode", mode); }
 
     std::wstring InstallFolder() const { return folder + L"DARORED\\"; }
     // Where a DARORED found there before was moved aside to.
@@ -64,6 +66,57 @@ inline std::vector<ProgramTest::Run> ProgramTest::Runs() const {
     for (std::size_t i = 0; i + 1 < parts.size(); i += 2) runs.push_back({parts[i], parts[i + 1]});
     return runs;
 }
+
+// What a program of the user's can set for the installer: a variable among the user's own in the
+// registry, from which Windows builds the environment of the user's programs, and that variable
+// and a TEMP folder of the user's in the environment the installer is started with. All goes
+// again when the object does.
+class UserPlantedVariables {
+public:
+    explicit UserPlantedVariables(const std::wstring& userTemp)
+        : userTemp_(userTemp), oldTemp_(EnvironmentValue(L"TEMP")) {
+        ::CreateDirectoryW(userTemp_.c_str(), nullptr);
+        const wchar_t planted[] = L"from-the-user";
+        if (::RegSetKeyValueW(HKEY_CURRENT_USER, L"Environment", L"JUV_PLANTED", REG_SZ, planted, sizeof(planted)) !=
+            ERROR_SUCCESS)
+            throw std::runtime_error("cannot plant the user's variable");
+        ::SetEnvironmentVariableW(L"JUV_PLANTED", planted);
+        ::SetEnvironmentVariableW(L"TEMP", userTemp_.c_str());
+    }
+    ~UserPlantedVariables() {
+        ::RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Environment", L"JUV_PLANTED");
+        ::SetEnvironmentVariableW(L"JUV_PLANTED", nullptr);
+        ::SetEnvironmentVariableW(L"TEMP", oldTemp_.empty() ? nullptr : oldTemp_.c_str());
+    }
+    UserPlantedVariables(const UserPlantedVariables&) = delete;
+    UserPlantedVariables& operator=(const UserPlantedVariables&) = delete;
+
+    // Expects that each of a double's runs, as many as given, saw the machine's TEMP and nothing
+    // of the variable.
+    void ExpectUnseenBy(const std::wstring& doubleLog, std::size_t runs) const {
+        const std::vector<std::uint8_t> bytes = ReadBytes(doubleLog + L".env");
+        const std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+        std::wstring expected;
+        for (std::size_t run = 0; run < runs; ++run) expected += L"TEMP=" + MachineTemp() + L"\nJUV_PLANTED=\n";
+        EXPECT_EQ(::CompareStringOrdinal(text.c_str(), -1, expected.c_str(), -1, TRUE), CSTR_EQUAL)
+            << std::string(text.begin(), text.end()) << "instead of\n" << std::string(expected.begin(), expected.end());
+        EXPECT_EQ(text.find(userTemp_), std::wstring::npos);
+    }
+
+    // The machine's own TEMP, as Windows keeps it for every user.
+    static std::wstring MachineTemp() {
+        wchar_t value[MAX_PATH];
+        DWORD size = sizeof(value);
+        if (::RegGetValueW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager\\Environment",
+                           L"TEMP", RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS)
+            return L"(unknown)";
+        return value;
+    }
+
+private:
+    std::wstring userTemp_;
+    std::wstring oldTemp_;
+};
 
 // Ends the program through its close box and expects exit code 0.
 inline void CloseNormally(RunningProgram& program) {

@@ -82,15 +82,12 @@ protected:
     RemovalTest() {
         if (!CopyTo(ProgramFolder() + L"pnputil_double.exe", pnputil)) throw std::runtime_error("cannot place pnputil");
         pnputilLog = scratch.Path() + L"pnputil-log.bin";
-        ::SetEnvironmentVariableW(L"JUV_PNPUTIL_LOG", pnputilLog.c_str());
+        SetDoubleSetting(L"PnpUtilLog", pnputilLog);
         PnpUtilMode(L"ok");
     }
-    ~RemovalTest() override {
-        ::DeleteFileW(pnputil.c_str());
-        ::SetEnvironmentVariableW(L"JUV_PNPUTIL_LOG", nullptr);
-        ::SetEnvironmentVariableW(L"JUV_PNPUTIL_MODE", nullptr);
-    }
-    static void PnpUtilMode(const std::wstring& mode) { ::SetEnvironmentVariableW(L"JUV_PNPUTIL_MODE", mode.c_str()); }
+    // The settings go with the installer's fixture.
+    ~RemovalTest() override { ::DeleteFileW(pnputil.c_str()); }
+    static void PnpUtilMode(const std::wstring& mode) { SetDoubleSetting(L"PnpUtilMode", mode); }
 
     // The arguments of each pnputil run, in order; cleared for the next part of a test.
     std::vector<std::wstring> PnpUtilRuns(bool clear = true) const {
@@ -107,7 +104,9 @@ protected:
     }
 };
 
+// pnputil, too, runs in the machine's environment.
 TEST_F(RemovalTest, SilentRemovalTakesThisDevicesPackageAndNodesAndNothingElse) {
+    const UserPlantedVariables planted(scratch.Path() + L"user-temp");
     const PublishedPackage ours(L"oem9101.inf", LibraryText(Vendor, "JUV VCOM", "vid_1781&pid_07f4&mi_00"));
     const PublishedPackage other(L"oem9102.inf", "USB\\VID_0000&PID_0001", "libusb0");
     // The generic package the install's first run leaves, and another maker's.
@@ -128,6 +127,7 @@ TEST_F(RemovalTest, SilentRemovalTakesThisDevicesPackageAndNodesAndNothingElse) 
     const ChildResult removed = Silently(L"/UNINSTALL /SILENT");
     EXPECT_EQ(removed.exitCode, 0u);
     EXPECT_EQ(removed.bytes, "DONE!\r\n");
+    planted.ExpectUnseenBy(pnputilLog, 5);
     std::vector<std::wstring> runs = PnpUtilRuns();
     ASSERT_EQ(runs.size(), 5u);
     EXPECT_EQ(runs[0], L"/?");

@@ -1,6 +1,7 @@
 // Sets up each state a technician meets and saves a picture of it, for the README. Run inside
 // a Wine desktop (scripts/screenshots.sh): the pictures are taken from the screen, frames and
 // all. Usage: screenshots.exe OUTPUT-FOLDER
+#include "tests/win32/DoubleSettings.h"
 #include "tests/win32/ProgramDriver.h"
 #include "tests/win32/Win32Helpers.h"
 
@@ -63,7 +64,7 @@ public:
     explicit Scene(const wchar_t* installer) : scratch_(L"juv-shot") {
         exe_ = scratch_.Path() + L"ZoroDerERIDovudi.exe";
         CopyTo(ProgramFolder() + installer, exe_);
-        ::SetEnvironmentVariableW(L"JUV_TOOL_LOG", (scratch_.Path() + L"tool-log.bin").c_str());
+        SetDoubleSetting(L"ToolLog", scratch_.Path() + L"tool-log.bin");
     }
     std::unique_ptr<RunningProgram> Start(const std::wstring& arguments = L"") {
         auto program = std::make_unique<RunningProgram>(exe_, arguments);
@@ -86,7 +87,7 @@ int wmain(int argc, wchar_t** argv) {
     using namespace juv::test;
     if (argc < 2) return 2;
     const std::wstring out = std::wstring(argv[1]) + L"\\";
-    ::SetEnvironmentVariableW(L"JUV_TOOL_MODE", L"ok");
+    SetDoubleSetting(L"ToolMode", L"ok");
 
     { // What an unelevated start looks like.
         ::SetEnvironmentVariableW(L"JUV_SIMULATE_UNELEVATED", L"1");
@@ -118,14 +119,14 @@ int wmain(int argc, wchar_t** argv) {
         ::CloseHandle(info.hThread);
     }
     { // In the middle of the install run: the window is drawn and answers while it waits.
-        ::SetEnvironmentVariableW(L"JUV_TOOL_MODE", L"ok|hang:8000");
+        SetDoubleSetting(L"ToolMode", L"ok|hang:8000");
         Scene scene(L"installer_e2e.exe");
         auto program = scene.Start();
         program->WaitForLabel(L"Installing driver", 90000);
         Settle();
         Capture({program->Window()}, out + L"installing.bmp");
         program->WaitForLabel(L"DONE!", 90000);
-        ::SetEnvironmentVariableW(L"JUV_TOOL_MODE", L"ok");
+        SetDoubleSetting(L"ToolMode", L"ok");
     }
     { // A finished install, with the project's own stand-in as the tool.
         Scene scene(L"ZoroDerERIDovudi.exe");
@@ -135,13 +136,13 @@ int wmain(int argc, wchar_t** argv) {
         Capture({program->Window()}, out + L"done.bmp");
     }
     { // A tool that failed.
-        ::SetEnvironmentVariableW(L"JUV_TOOL_MODE", L"ok|fail:3");
+        SetDoubleSetting(L"ToolMode", L"ok|fail:3");
         Scene scene(L"installer_e2e.exe");
         auto program = scene.Start(L"/AUTO");
         program->WaitForLabel(L"FAILED!", 90000);
         Settle();
         Capture({program->Window()}, out + L"failed.bmp");
-        ::SetEnvironmentVariableW(L"JUV_TOOL_MODE", L"ok");
+        SetDoubleSetting(L"ToolMode", L"ok");
     }
     { // The install folder's name taken by a file: the folder dialog, then the error box.
         Scene scene(L"installer_e2e.exe");
@@ -161,5 +162,6 @@ int wmain(int argc, wchar_t** argv) {
         Capture({program->Window(), box}, out + L"error-box.bmp");
         RunningProgram::Confirm(box);
     }
+    DeleteDoubleSettings();
     return 0;
 }

@@ -1,5 +1,6 @@
 // Stands in for the driver-installer tool in the end-to-end tests. It appends its command line
-// and working folder to the log named by JUV_TOOL_LOG and behaves as JUV_TOOL_MODE says:
+// and working folder to the log named by the setting ToolLog, what it sees of TEMP and
+// JUV_PLANTED to the log's name and ".env", and behaves as the setting ToolMode says:
 //   ok (default)  make "usb_driver" in the working folder, exit 0
 //   fail:N        make "usb_driver", exit with code N
 //   nofolder      make nothing, exit 0
@@ -13,6 +14,8 @@
 // A mode may carry further parts after '|' for the later runs, the last part for all that follow,
 // e.g. "ok|fail:3" or "ok|fail:-9|ok". A run that starts while another is at work ("hang", "slow")
 // makes the file named by the log's name and ".overlap".
+#include "tests/win32/DoubleSettings.h"
+
 #include <windows.h>
 
 #include <cwchar>
@@ -20,11 +23,7 @@
 
 namespace {
 
-std::wstring Environment(const wchar_t* name) {
-    wchar_t value[1024];
-    const DWORD length = ::GetEnvironmentVariableW(name, value, 1024);
-    return length > 0 && length < 1024 ? std::wstring(value, length) : std::wstring();
-}
+using namespace juv::test;
 
 // Appends one record (command line, zero, folder, zero) and returns how many runs came before.
 int Record(const std::wstring& log) {
@@ -50,9 +49,10 @@ int Record(const std::wstring& log) {
 } // namespace
 
 int wmain() {
-    const std::wstring log = Environment(L"JUV_TOOL_LOG").empty() ? L"tool-log.bin" : Environment(L"JUV_TOOL_LOG");
+    const std::wstring log = DoubleSetting(L"ToolLog").empty() ? L"tool-log.bin" : DoubleSetting(L"ToolLog");
     const int run = Record(log);
-    std::wstring mode = Environment(L"JUV_TOOL_MODE");
+    RecordEnvironment(log);
+    std::wstring mode = DoubleSetting(L"ToolMode");
     for (int part = 0; part < run && mode.find(L'|') != std::wstring::npos; ++part) mode.erase(0, mode.find(L'|') + 1);
     mode = mode.substr(0, mode.find(L'|'));
     const std::wstring running = log + L".running";

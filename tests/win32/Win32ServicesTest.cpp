@@ -283,7 +283,7 @@ TEST_F(FileSystemOnWindows, ErrorTextsComeFromTheSystem) {
     EXPECT_FALSE(files.ErrorText(ErrorCode::PathNotFound).empty());
 }
 
-TEST(ProcessesOnWindows, SnapshotListsThisProcess) {
+TEST(ProcessesOnWindows, SnapshotListsThisProcessInItsSession) {
     Win32Processes processes;
     const auto snapshot = processes.TakeSnapshot();
     ASSERT_TRUE(snapshot);
@@ -293,17 +293,21 @@ TEST(ProcessesOnWindows, SnapshotListsThisProcess) {
         if (entry.processId == processes.CurrentProcessId()) {
             found = true;
             EXPECT_EQ(entry.exeFile, L"win32_tests.exe");
+            ASSERT_TRUE(entry.session.has_value());
+            EXPECT_EQ(entry.session, processes.CurrentSessionId());
         }
     EXPECT_TRUE(found);
 }
 
 TEST(ProcessesOnWindows, StartedProgramIsWaitedForAndItsExitCodeReadAndAMissingOneIsNull) {
     Win32Processes processes;
-    const auto probe = processes.StartProgram(ProgramFolder() + L"cmdline_probe.exe", L"-auto", StartWindow::Normal);
+    const auto probe = processes.StartProgram(ProgramFolder() + L"cmdline_probe.exe", L"-auto", StartWindow::Normal,
+                                               StartEnvironment::Machine);
     ASSERT_TRUE(probe);
     EXPECT_EQ(probe->Wait(60000ms), WaitResult::Ended);
     EXPECT_EQ(probe->ExitCode(), std::optional<std::uint32_t>(1));
-    EXPECT_FALSE(processes.StartProgram(ProgramFolder() + L"no-such-tool.exe", L"", StartWindow::Hidden));
+    EXPECT_FALSE(processes.StartProgram(ProgramFolder() + L"no-such-tool.exe", L"", StartWindow::Hidden,
+                                        StartEnvironment::Machine));
 }
 
 // Slow work runs beside the window's thread, which keeps answering; work that outlasts its
@@ -356,7 +360,7 @@ TEST(ProcessesOnWindows, WorkOffTheWindowThreadKeepsItsWindowAnswering) {
     EXPECT_EQ(finished, before + 1);
 }
 
-TEST(ProcessesOnWindows, RunningProgramIsEndedWithTheGivenCode) {
+TEST(ProcessesOnWindows, RunningProgramShowsItsImageAndIsEndedWithTheGivenCode) {
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
@@ -369,6 +373,10 @@ TEST(ProcessesOnWindows, RunningProgramIsEndedWithTheGivenCode) {
     Win32Processes processes;
     const auto server = processes.OpenForTermination(info.dwProcessId);
     ASSERT_TRUE(server);
+    const std::wstring image = server->ImageName();
+    EXPECT_TRUE(image.size() >= 18 &&
+                image.compare(image.size() - 18, 18, L"\\server_double.exe") == 0)
+        << std::string(image.begin(), image.end());
     EXPECT_EQ(server->Wait(0ms), WaitResult::Timeout);
     server->Terminate(1);
     EXPECT_EQ(server->Wait(10000ms), WaitResult::Ended);
