@@ -422,7 +422,7 @@ RunOutcome TJUVDriverForm::ExecuteTool(ToolFolder& folder, const std::wstring& P
     // with the payload, and held since, may be handed to it.
     if (!folder.ToolPathOpensHeldTool()) return {Kind::NotStarted};
     const std::unique_ptr<ProcessObject> process =
-        s_.processes.StartProgram(toolPath, Params, StartWindow::Normal, StartEnvironment::Machine);
+        s_.processes.StartProgram(toolPath, Params, StartWindow::Normal, StartEnvironment::Machine, &folder.ToolId());
     if (!process) return {Kind::NotStarted};
     const RunOutcome outcome = AwaitRun(*process, s_.ui, ToolRunLimit, [](std::int64_t minutes) {
         return L"Still installing: the driver tool has been working for " + Decimal(minutes) + L" min";

@@ -50,6 +50,8 @@ public:
     void HoldWrittenTool(std::span<const std::uint8_t> payload);
     // Whether the tool's path opens the very file held, as the system will open it to start it.
     bool ToolPathOpensHeldTool();
+    // The held tool's id, which the started program must show.
+    const FileId& ToolId() const { return toolId_; }
     // True when the driver folder is there; throws when it is a link.
     bool DriverFolderPresent();
 

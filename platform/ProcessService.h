@@ -1,6 +1,7 @@
 #pragma once
 
 #include "HeldObject.h"
+#include "platform/FileId.h"
 
 #include <chrono>
 #include <cstdint>
@@ -63,9 +64,12 @@ public:
     // double quotes, a blank and parameters; it inherits the current directory. Started by the
     // system itself, not the shell, which would ask the user's part of the registry how to open
     // it. Null when it cannot start, also when the environment asked for cannot be made: it is
-    // then not started with another.
+    // then not started with another. With an image, the program is held back until the file the
+    // system started it from shows that id, and ended unrun (null) when it does not: a path only
+    // names a file, and may name another by the time the system opens it.
     virtual std::unique_ptr<ProcessObject> StartProgram(const std::wstring& path, const std::wstring& parameters,
-                                                        StartWindow window, StartEnvironment environment) = 0;
+                                                        StartWindow window, StartEnvironment environment,
+                                                        const FileId* image) = 0;
 
     virtual void Sleep(std::chrono::milliseconds duration) = 0;
     virtual std::uint32_t CurrentProcessId() = 0;

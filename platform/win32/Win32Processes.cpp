@@ -138,16 +138,41 @@ std::unique_ptr<ProcessObject> Win32Processes::OpenForTermination(std::uint32_t 
     return AdoptProcessHandle(handle);
 }
 
+namespace {
+
+// Whether the file a process was started from is the one with that id. The system opened the
+// image by its path; asked again by the name it kept, the file there must be that one.
+bool StartedFrom(HANDLE process, const FileId& image) {
+    std::wstring name(MAX_PATH, L'\0');
+    for (;;) {
+        DWORD size = static_cast<DWORD>(name.size());
+        if (::QueryFullProcessImageNameW(process, 0, name.data(), &size)) {
+            name.resize(size);
+            break;
+        }
+        if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || name.size() >= 32768) return false;
+        name.resize(name.size() * 2);
+    }
+    const UniqueHandle file(NullIfInvalid(::CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES,
+                                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)));
+    FileId started;
+    return file && FileIdOf(file.get(), started) == 0 && started == image;
+}
+
+} // namespace
+
 std::unique_ptr<ProcessObject> StartProcess(const std::wstring& path, const std::wstring& parameters,
-                                            StartWindow window, StartEnvironment environment, HANDLE output) {
+                                            StartWindow window, StartEnvironment environment, HANDLE output,
+                                            const FileId* image) {
     // Starting a program takes the system a while, longer when a virus scanner first reads a
     // file just written: done on a thread of its own while the window answers. What it starts
     // is the start's own until it is handed over, so nothing leaks if it comes late.
     struct Start final : ThreadWork {
         Start(const std::wstring& path, const std::wstring& parameters, StartWindow window,
-              StartEnvironment environment, HANDLE output)
+              StartEnvironment environment, HANDLE output, const FileId* image)
             : path(path), commandLine(L"\"" + path + L"\" " + parameters), window(window), environment(environment),
-              output(output) {}
+              output(output), image(image ? std::optional<FileId>(*image) : std::nullopt) {}
         void Run() override {
             // Without the machine's environment the program is not started at all: the one it
             // would inherit instead is the user's to set.
@@ -163,29 +188,40 @@ std::unique_ptr<ProcessObject> StartProcess(const std::wstring& path, const std:
                 startup.hStdError = output;
             }
             const DWORD flags = (window == StartWindow::Hidden ? CREATE_NO_WINDOW : 0) |
-                                (machine ? CREATE_UNICODE_ENVIRONMENT : 0);
+                                (machine ? CREATE_UNICODE_ENVIRONMENT : 0) | (image ? CREATE_SUSPENDED : 0);
             PROCESS_INFORMATION info{};
             if (!::CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, output != nullptr, flags,
                                   machine ? machine->block.get() : nullptr, nullptr, &startup, &info))
                 return;
             const UniqueHandle thread(info.hThread);
-            process.reset(info.hProcess);
+            UniqueHandle started(info.hProcess);
+            if (image) {
+                // Not one instruction of another program runs with administrator rights.
+                if (!StartedFrom(started.get(), *image) || ::ResumeThread(thread.get()) == static_cast<DWORD>(-1)) {
+                    ::TerminateProcess(started.get(), ERROR_FILE_NOT_FOUND);
+                    return;
+                }
+            }
+            process = std::move(started);
         }
         std::wstring path, commandLine;
         StartWindow window;
         StartEnvironment environment;
         HANDLE output;
+        std::optional<FileId> image;
         UniqueHandle process;
     };
     const auto start =
-        RunOffTheWindowThread(std::make_unique<Start>(path, parameters, window, environment, output), StartLimit);
+        RunOffTheWindowThread(std::make_unique<Start>(path, parameters, window, environment, output, image),
+                              StartLimit);
     if (!start || !start->process) return nullptr;
     return AdoptProcessHandle(start->process.release());
 }
 
 std::unique_ptr<ProcessObject> Win32Processes::StartProgram(const std::wstring& path, const std::wstring& parameters,
-                                                            StartWindow window, StartEnvironment environment) {
-    return StartProcess(path, parameters, window, environment, nullptr);
+                                                            StartWindow window, StartEnvironment environment,
+                                                            const FileId* image) {
+    return StartProcess(path, parameters, window, environment, nullptr, image);
 }
 
 void Win32Processes::Sleep(std::chrono::milliseconds duration) {

@@ -47,7 +47,8 @@ public:
     std::unique_ptr<ProcessSnapshot> TakeSnapshot() override;
     std::unique_ptr<ProcessObject> OpenForTermination(std::uint32_t processId) override;
     std::unique_ptr<ProcessObject> StartProgram(const std::wstring& path, const std::wstring& parameters,
-                                                StartWindow window, StartEnvironment environment) override;
+                                                StartWindow window, StartEnvironment environment,
+                                                const FileId* image) override;
     void Sleep(std::chrono::milliseconds duration) override;
     std::uint32_t CurrentProcessId() override;
     std::optional<std::uint32_t> CurrentSessionId() override;
@@ -70,7 +71,8 @@ std::unique_ptr<ProcessObject> AdoptProcessHandle(HANDLE process);
 // ProcessService::StartProgram, and with output (inheritable, or null) as the program's
 // standard output and error.
 std::unique_ptr<ProcessObject> StartProcess(const std::wstring& path, const std::wstring& parameters,
-                                            StartWindow window, StartEnvironment environment, HANDLE output);
+                                            StartWindow window, StartEnvironment environment, HANDLE output,
+                                            const FileId* image = nullptr);
 
 class Win32Shell final : public ShellService {
 public:

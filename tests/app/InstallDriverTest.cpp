@@ -573,6 +573,17 @@ TEST_F(InstallTest, EveryStepGoesThroughTheHeldFolderWhereverItsNamePointsByThen
     EXPECT_EQ(ui.label, L"FAILED!");
     EXPECT_EQ(ui.status, L"Driver folder missing");
     EXPECT_TRUE(processes.starts.empty());
+
+    // Nor does one that the system starts from another file by the time it opens the path: it is
+    // held back, compared and ended unrun.
+    files.nameOpens.clear();
+    processes.startedImage = files.IdOf(L"C:\\Users\\tech\\other.exe");
+    ui = FakeUserInterface{};
+    Run();
+    EXPECT_EQ(ui.status, L"Driver folder missing");
+    ASSERT_EQ(processes.starts.size(), 1u);
+    EXPECT_EQ(processes.starts[0].image, files.IdOf(ToolPath));
+    EXPECT_FALSE(files.IsDirectory(DriverFolder));
 }
 
 // A USB stick or a network folder keeps no access lists of its own, and a folder whose name the

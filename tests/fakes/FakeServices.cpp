@@ -198,8 +198,12 @@ ToolBehaviour WaitFails() {
 }
 
 std::unique_ptr<ProcessObject> FakeProcesses::StartProgram(const std::wstring& path, const std::wstring& parameters,
-                                                           StartWindow window, StartEnvironment environment) {
-    starts.push_back({path, parameters, window, currentFolder ? *currentFolder : std::wstring(), environment});
+                                                           StartWindow window, StartEnvironment environment,
+                                                           const FileId* image) {
+    starts.push_back({path, parameters, window, currentFolder ? *currentFolder : std::wstring(), environment,
+                      image ? std::optional<FileId>(*image) : std::nullopt});
+    // Started held back and ended unrun: it never did anything.
+    if (image && startedImage && !(*startedImage == *image)) return nullptr;
     startTimes.push_back(slept);
     ToolBehaviour behaviour = defaultBehaviour;
     if (!behaviours.empty()) {

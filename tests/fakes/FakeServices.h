@@ -142,7 +142,9 @@ public:
         StartWindow window;
         std::wstring folder; // the current folder it was started in
         StartEnvironment environment;
+        std::optional<FileId> image; // the file it may only be started from
     };
+    std::optional<FileId> startedImage; // what the system starts instead, when not the file named
     const std::wstring* currentFolder = nullptr; // where the current folder is kept
     std::vector<Start> starts;
     std::deque<ToolBehaviour> behaviours;
@@ -159,7 +161,8 @@ public:
     std::unique_ptr<ProcessSnapshot> TakeSnapshot() override;
     std::unique_ptr<ProcessObject> OpenForTermination(std::uint32_t processId) override;
     std::unique_ptr<ProcessObject> StartProgram(const std::wstring& path, const std::wstring& parameters,
-                                                StartWindow window, StartEnvironment environment) override;
+                                                StartWindow window, StartEnvironment environment,
+                                                const FileId* image) override;
     void Sleep(std::chrono::milliseconds duration) override {
         ++sleeps;
         slept += duration;

@@ -302,12 +302,24 @@ TEST(ProcessesOnWindows, SnapshotListsThisProcessInItsSession) {
 TEST(ProcessesOnWindows, StartedProgramIsWaitedForAndItsExitCodeReadAndAMissingOneIsNull) {
     Win32Processes processes;
     const auto probe = processes.StartProgram(ProgramFolder() + L"cmdline_probe.exe", L"-auto", StartWindow::Normal,
-                                               StartEnvironment::Machine);
+                                               StartEnvironment::Machine, nullptr);
     ASSERT_TRUE(probe);
     EXPECT_EQ(probe->Wait(60000ms), WaitResult::Ended);
     EXPECT_EQ(probe->ExitCode(), std::optional<std::uint32_t>(1));
     EXPECT_FALSE(processes.StartProgram(ProgramFolder() + L"no-such-tool.exe", L"", StartWindow::Hidden,
-                                        StartEnvironment::Machine));
+                                        StartEnvironment::Machine, nullptr));
+
+    // Started only from the very file named by its id: from any other it never runs.
+    const std::wstring program = ProgramFolder() + L"cmdline_probe.exe";
+    Win32FileSystem files;
+    FileId id, other;
+    ASSERT_EQ(files.FileIdAt(program, id), 0u);
+    ASSERT_EQ(files.FileIdAt(ProgramFolder() + L"server_double.exe", other), 0u);
+    const auto checked = processes.StartProgram(program, L"-auto", StartWindow::Hidden, StartEnvironment::Machine, &id);
+    ASSERT_TRUE(checked);
+    EXPECT_EQ(checked->Wait(60000ms), WaitResult::Ended);
+    EXPECT_EQ(checked->ExitCode(), std::optional<std::uint32_t>(1));
+    EXPECT_FALSE(processes.StartProgram(program, L"-auto", StartWindow::Hidden, StartEnvironment::Machine, &other));
 }
 
 // Slow work runs beside the window's thread, which keeps answering; work that outlasts its
